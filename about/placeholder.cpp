@@ -1,0 +1,1 @@
+// Keeps the folder's target buildable before its first source lands.

@@ -1,0 +1,280 @@
+#include "engine/receive_form.h"
+
+#include "engine/globals.h"
+#include "engine/ip_range.h"
+#include "engine/tftp_packets.h"
+#include "engine/tftp_server_core.h"
+#include "platform/yield.h"
+
+#include <cerrno>
+#include <cstdint>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kCaption = "Receiving TFTP File";
+// Every ERROR of a write transfer carries code 0.
+constexpr quint16 kCode = 0;
+constexpr int kProgressEvery = 50;
+constexpr float kProgressGapSeconds = 0.1f;
+
+const QString kErrTransmitOnly =
+    QStringLiteral("TFTP Server Error: server is configured for transmit only");
+const QString kErrInvalidAccess = QStringLiteral("TFTP Server Error: Invalid access to ");
+const QString kErrTftp = QStringLiteral("TFTP Error: ");
+const QString kErrTimeout = QStringLiteral(
+    "Quorvane TFTP Server is running, but times out waiting for client to send data.");
+const QString kSharingViolation = QStringLiteral("Sharing Violation");
+const QString kFileOpenError = QStringLiteral("File Open Error ");
+
+// LOCAL STAND-IN for a SetEndOfFile of the file layer, which has none yet: cuts the file to
+// length 0. The file layer's handles carry the descriptor plus one. Returns 0 or an error code.
+platform::DWORD TruncateToStart(platform::HANDLE file) {
+    const int fd = int(reinterpret_cast<std::intptr_t>(file) - 1);
+    while (::ftruncate(fd, 0) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        return errno == EACCES || errno == EPERM ? platform::ERROR_ACCESS_DENIED
+               : errno == EIO                    ? platform::ERROR_IO_DEVICE
+                                                 : platform::ERROR_GEN_FAILURE;
+    }
+    return 0;
+}
+
+} // namespace
+
+ReceiveForm::ReceiveForm(QObject* parent) : TransferForm(QLatin1String(kReceiveFormName), parent) {
+    setProperty("Caption", QLatin1String(kCaption));
+    connect(TFTP, &platform::UdpSocketControl::DataArrival, this, &ReceiveForm::TFTP_DataArrival);
+    connect(Retry_Timer, &platform::Timer::Tick, this, &ReceiveForm::Retry_Timer_Timer);
+}
+
+void ReceiveForm::Form_Load() {
+    Globals::ResetInactivity();
+    Retry_Timer->SetEnabled(true);
+}
+
+void ReceiveForm::Form_Unload(int& cancel) {
+    Q_UNUSED(cancel);
+    Release();
+}
+
+void ReceiveForm::Receive(QString& F) {
+    Filename = F;
+    IP = TFTP->RemoteHost();
+    Message = QStringLiteral("Receiving ") + Filename + QStringLiteral(" ...");
+    if (Globals::TransmitOnly) {
+        const QString line = QStringLiteral("Error: ") + IP + QStringLiteral(" wants to write ") +
+                             Filename +
+                             QStringLiteral(", but server is configured for Transmit Only");
+        Refuse(TftpPackets::BuildError(kCode, kErrTransmitOnly), line, line);
+        return;
+    }
+    // A drive or stream name: only the log file hears of it.
+    if (Filename.contains(QLatin1Char(':'))) {
+        Refuse(TftpPackets::BuildError(kCode, kErrInvalidAccess + Filename), QString(),
+               kErrInvalidAccess + Filename);
+        return;
+    }
+    while (Filename.startsWith(QLatin1Char('.')) || Filename.startsWith(QLatin1Char('\\')) ||
+           Filename.startsWith(QLatin1Char('/'))) {
+        Filename.remove(0, 1);
+    }
+    if (!IPAllowed(IP)) {
+        const QString line = QStringLiteral("Error: Transfer ") + Filename +
+                             QStringLiteral(" sent from ") + IP +
+                             QStringLiteral(", but client IP address (") + IP +
+                             QStringLiteral(") is outside security address range.");
+        Refuse(TftpPackets::BuildError(kCode, kErrInvalidAccess + Filename), line, line);
+        return;
+    }
+    StartLookup();
+    if (Filename.startsWith(QLatin1Char(','))) {
+        Filename.remove(0, 1);
+    }
+    // Nothing outside the root directory is ever deleted or opened: such a name is refused
+    // before either, like a drive name, but with a list line too.
+    if (LeavesRoot()) {
+        const QString tail =
+            QStringLiteral(" from ") + IP + QStringLiteral(" (outside the root directory)");
+        Refuse(TftpPackets::BuildError(kCode, kErrInvalidAccess + Filename),
+               QStringLiteral("Invalid access to ") + Filename + tail,
+               kErrInvalidAccess + Filename + tail);
+        return;
+    }
+    // The file is replaced: whatever keeps the delete from working is found out by the open.
+    platform::DeleteFileBeneath(Globals::RootDir.toLatin1(), RelativePath());
+    platform::SetLastError(platform::ERROR_SUCCESS);
+
+    const QString client = TFTP->RemoteHost();
+    const QString sending = QStringLiteral("TFTP Error from ") + client +
+                            QStringLiteral(" sending ") + Filename + QStringLiteral(" : ");
+    if (!OpenWriteFile(RelativePath())) {
+        const QString description = platform::ErrorMessageText(openError_);
+        CloseFile();
+        Refuse(TftpPackets::BuildError(kCode, kErrTftp + description), sending + description,
+               QString());
+        return;
+    }
+    if (FileHandle == platform::INVALID_HANDLE_VALUE) {
+        const platform::DWORD error = platform::GetLastError();
+        FileHandle = nullptr;
+        const QString reason = error == platform::ERROR_SHARING_VIOLATION
+                                   ? kSharingViolation
+                                   : kFileOpenError + QString::number(error);
+        Refuse(TftpPackets::BuildError(kCode, kErrTftp + reason), sending + reason, QString());
+        return;
+    }
+    // The lookup may answer while we yield; a repeated request may cancel us meanwhile.
+    platform::Yield(this, [this] { ContinueReceive(); });
+}
+
+void ReceiveForm::ContinueReceive() {
+    const QString start = QStringLiteral("Receiving ") + Filename + QStringLiteral(" from ") +
+                          DNSName + QStringLiteral(" (") + IP + QStringLiteral(")");
+    AddTaggedLine(start);
+    Globals::WriteLog(start);
+    TFTP->SetLocalPort(0);
+    TFTP->Bind(0);
+    SendAck([] { Globals::ResetInactivity(); });
+}
+
+bool ReceiveForm::OpenWriteFile(const QByteArray& path) {
+    openError_ = 0;
+    FileHandle = platform::CreateFileBeneath(
+        Globals::RootDir.toLatin1(), path, platform::GENERIC_WRITE, platform::FILE_SHARE_READ,
+        platform::OPEN_ALWAYS,
+        platform::FILE_FLAG_SEQUENTIAL_SCAN | platform::FILE_ATTRIBUTE_NORMAL);
+    if (FileHandle == platform::INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    // A file that survived the delete (its folder forbids deleting, say) would keep its old
+    // tail beyond the last block received. Empty it now that the open holds it: the stored
+    // file is then exactly what the client sent, also when the transfer times out part-way.
+    platform::DWORD high = 0;
+    if (platform::GetFileSize(FileHandle, &high) != 0 || high != 0) {
+        openError_ = TruncateToStart(FileHandle);
+    }
+    return openError_ == 0;
+}
+
+void ReceiveForm::SendAck(std::function<void()> then) {
+    const QByteArray ack = TftpPackets::BuildAck(AckHigh, AckLow);
+    // The ACK leaves as built now; the yield drops the rest once this transfer has ended.
+    platform::Yield(this, [this, ack, then = std::move(then)] {
+        TFTP->SendData(ack);
+        if (then) {
+            then();
+        }
+    });
+}
+
+void ReceiveForm::SendError(const QString& text) {
+    TFTP->SendData(TftpPackets::BuildError(kCode, text));
+}
+
+void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
+    Q_UNUSED(bytesTotal);
+    RetryCount = 0;
+    Retry_Timer->Restart();
+    if (!TFTP->GetData(datagram_)) {
+        return;
+    }
+    if (datagram_.size() < TftpPackets::kHeaderSize ||
+        datagram_.size() > TftpPackets::kFullDataPacket ||
+        TftpPackets::Opcode(datagram_) != TftpPackets::kOpData) {
+        return;
+    }
+    const int block = TftpPackets::BlockOf(datagram_);
+    platform::DWORD written = 0;
+    if (datagram_.size() > TftpPackets::kHeaderSize && block == 0) {
+        // Block 0 has no place in the file (it would lie before its start): nothing is
+        // written, the block is acknowledged and the transfer goes on.
+        written = TftpPackets::kBlockSize;
+    } else if (datagram_.size() > TftpPackets::kHeaderSize) {
+        const qint64 offset = qint64(block - 1) * TftpPackets::kBlockSize;
+        if (platform::SetFilePointer(FileHandle, 0, nullptr, platform::FILE_CURRENT) !=
+            platform::DWORD(offset)) {
+            platform::SetFilePointer(FileHandle, platform::LONG(offset), nullptr,
+                                     platform::FILE_BEGIN);
+        }
+        const int size = int(datagram_.size()) - TftpPackets::kHeaderSize;
+        if (!platform::WriteFile(FileHandle, datagram_.constData() + TftpPackets::kHeaderSize,
+                                 platform::DWORD(size), &written, nullptr)) {
+            written = 0;
+        }
+        if (PacketCount >= kProgressEvery) {
+            const float now = platform::Clock::SecondsSinceMidnight();
+            // After midnight the clock starts again from 0: compare across the day boundary,
+            // so a transfer running through midnight still gets at most one line in 0.1 s.
+            const float seen = now + 43200.0f < NextLogUpdate ? now + 86400.0f : now;
+            if (NextLogUpdate < seen) {
+                BytesReceived = qint32(offset + written);
+                TFTPServer().UpdateLog(
+                    ID, QStringLiteral("Receiving ") + Filename + QStringLiteral(" from ") +
+                            DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
+                            QString::number(BytesReceived) + QStringLiteral(" bytes"));
+                NextLogUpdate = now + kProgressGapSeconds;
+            }
+            PacketCount = 0;
+        } else {
+            ++PacketCount;
+        }
+    }
+    AckHigh = quint8(datagram_[2]);
+    AckLow = quint8(datagram_[3]);
+    const bool last = written != platform::DWORD(TftpPackets::kBlockSize);
+    SendAck([this, last] {
+        if (last) {
+            FinishReceive();
+        }
+    });
+}
+
+QString ReceiveForm::TimeoutLine() const {
+    return QStringLiteral("Timeout error receiving ") + Filename + QStringLiteral(" from ") +
+           DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
+           QString::number(BytesReceived) + QStringLiteral(" bytes");
+}
+
+void ReceiveForm::Retry_Timer_Timer() {
+    if (RetryCount <= 2) {
+        ++RetryCount;
+        SendAck();
+        return;
+    }
+    SendError(kErrTimeout);
+    const QString line = TimeoutLine();
+    TFTPServer().UpdateLog(ID, line);
+    Globals::WriteLog(line);
+    TFTPServer().ReceivedFile(Filename, IP, true);
+    // What has come so far stays on disk.
+    CloseFile();
+    TFTP->Close();
+    Unload();
+}
+
+void ReceiveForm::FinishReceive() {
+    BytesReceived = qint32(platform::GetFileSize(FileHandle, nullptr));
+    const QString line = QStringLiteral("Received ") + Filename + QStringLiteral(" from ") +
+                         DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
+                         QString::number(BytesReceived) + QStringLiteral(" bytes");
+    TFTPServer().UpdateLog(ID, line);
+    TFTPServer().ReceivedFile(Filename, IP, false);
+    Globals::WriteLog(line);
+    CloseFile();
+    TFTP->Close();
+    Unload();
+}
+
+void ReceiveForm::Cancel() {
+    const QString line = TimeoutLine();
+    TFTPServer().UpdateLog(ID, line);
+    TFTPServer().ReceivedFile(Filename, IP, true);
+    Globals::WriteLog(line);
+    CloseFile();
+    TFTP->Close();
+    Unload();
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/transfer_form.h"
+
+#include <QByteArray>
+
+#include <functional>
+
+// One TFTP write request: checks it, replaces the file under the root directory, acknowledges
+// and writes every DATA block at its own offset from a port of its own, repeats the last ACK on
+// silence, times out, keeps its list line and the log file up to date, reports its end and
+// unloads.
+class ReceiveForm : public TransferForm {
+    Q_OBJECT
+public:
+    explicit ReceiveForm(QObject* parent = nullptr);
+
+    void Cancel() override;
+    void Receive(QString& F);
+    void Start(QString& F) override { Receive(F); }
+
+protected:
+    void Form_Load() override;
+    void Form_Unload(int& cancel) override;
+
+private:
+    void ContinueReceive();
+    // Sends the ACK of the last accepted block after one yield; `then` runs right after the
+    // send, and neither runs when the transfer ended during the yield.
+    void SendAck(std::function<void()> then = {});
+    void SendError(const QString& text);
+    void FinishReceive();
+    // False when the open step itself failed (the reason in openError_); a refused open leaves
+    // INVALID_HANDLE_VALUE in FileHandle and returns true.
+    bool OpenWriteFile(const QByteArray& path);
+    void TFTP_DataArrival(int bytesTotal);
+    void Retry_Timer_Timer();
+    QString TimeoutLine() const;
+
+    quint8 AckHigh = 0;
+    quint8 AckLow = 0;
+    qint32 BytesReceived = 0;
+    float NextLogUpdate = 0;
+    qint32 PacketCount = 0;
+    platform::DWORD openError_ = 0;
+    QByteArray datagram_;
+};

@@ -1,0 +1,96 @@
+#include "engine/transfer_form.h"
+
+#include "engine/globals.h"
+#include "engine/receive_form.h"
+#include "engine/tftp_server_core.h"
+#include "engine/transmit_form.h"
+
+#include <QHash>
+
+TransferForm::TransferForm(const QString& name, QObject* parent)
+    : platform::Form(name, parent), TFTP(new platform::UdpSocketControl(this)),
+      Retry_Timer(new platform::Timer(kRetryIntervalMs, false, this)),
+      DNS(new platform::DnsControl(this)) {
+    // Nobody holds a transfer once it has started: it ends itself by unloading.
+    SetDeleteOnUnload(true);
+    connect(DNS, &platform::DnsControl::Event10, this, &TransferForm::DNS_Event10);
+}
+
+void TransferForm::StartLookup() {
+    DNS->SetProperty3(true);
+    DNS->Method18(IP);
+}
+
+void TransferForm::DNS_Event10(const QString& hostName, const QString& address, int status,
+                               const QString& errorText) {
+    Q_UNUSED(address);
+    Q_UNUSED(errorText);
+    if (status == 0) {
+        DNSName = hostName;
+    }
+}
+
+void TransferForm::Refuse(const QByteArray& errorPacket, const QString& listLine,
+                          const QString& fileLine) {
+    TFTP->SendData(errorPacket);
+    if (!listLine.isEmpty()) {
+        TFTPServer().Log->AddItem(listLine);
+    }
+    if (!fileLine.isEmpty()) {
+        Globals::WriteLog(fileLine);
+    }
+    Unload();
+}
+
+void TransferForm::AddTaggedLine(const QString& text) {
+    TransferLog* log = TFTPServer().Log;
+    log->SetItemData(log->AddItem(text), ID);
+}
+
+QByteArray TransferForm::RelativePath() const {
+    return Filename.toLatin1();
+}
+
+bool TransferForm::LeavesRoot() const {
+    return platform::LeavesRoot(Globals::RootDir.toLatin1(), RelativePath());
+}
+
+void TransferForm::CloseFile() {
+    if (FileHandle) {
+        platform::CloseHandle(FileHandle);
+        FileHandle = nullptr;
+    }
+}
+
+void TransferForm::Release() {
+    CloseFile();
+    DNS->Method17();
+    TFTP->Close();
+    Retry_Timer->SetEnabled(false);
+}
+
+namespace {
+QHash<QString, TransferFactory>& factories() {
+    static QHash<QString, TransferFactory> f;
+    return f;
+}
+} // namespace
+
+void RegisterTransferKind(const QString& formName, TransferFactory factory) {
+    factories().insert(formName, std::move(factory));
+}
+
+TransferForm* CreateTransferForm(const QString& formName) {
+    const auto it = factories().constFind(formName);
+    TransferForm* form = it != factories().constEnd() && *it ? (*it)() : nullptr;
+    if (!form && formName == QLatin1String(kTransmitFormName)) {
+        form = new TransmitForm;
+    }
+    if (!form && formName == QLatin1String(kReceiveFormName)) {
+        form = new ReceiveForm;
+    }
+    if (form) {
+        form->Load();
+    }
+    return form;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/dns_control.h"
+#include "platform/form.h"
+#include "platform/root_path.h"
+#include "platform/timer.h"
+#include "platform/udp_socket_control.h"
+#include "platform/win_file.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// What a transfer object has and the dispatcher and CancelForm know of it: its number, client
+// address and name, its own socket, retry timer and reverse lookup, Cancel, and the method that
+// starts it (Transmit or Receive). Both transfer kinds build on it.
+class TransferForm : public platform::Form {
+    Q_OBJECT
+public:
+    explicit TransferForm(const QString& name, QObject* parent = nullptr);
+
+    qint16 ID = 0;
+    QString IP;
+    QString Filename;
+    // The client's host name, empty until the reverse lookup answers.
+    QString DNSName;
+
+    platform::UdpSocketControl* TFTP;
+    platform::Timer* Retry_Timer;
+    platform::DnsControl* DNS;
+    // The caption of the window's never-seen label.
+    QString Message;
+
+    virtual void Cancel() = 0;
+    // Transmit for a read request, Receive for a write request.
+    virtual void Start(QString& F) = 0;
+
+protected:
+    static constexpr int kRetryIntervalMs = 6500;
+
+    // Starts the reverse lookup of IP; its answer sets DNSName.
+    void StartLookup();
+    // Refuses the request: the ERROR packet, then a new untagged list line and a log-file line
+    // (each skipped when empty), then the window unloads.
+    void Refuse(const QByteArray& errorPacket, const QString& listLine, const QString& fileLine);
+    // Adds the transfer's own line at the end of the list, tagged with ID.
+    void AddTaggedLine(const QString& text);
+    // The name's path below the root directory, and whether it would lead out of it (a
+    // parent-directory step, or a symbolic link pointing outside).
+    QByteArray RelativePath() const;
+    bool LeavesRoot() const;
+    void CloseFile();
+    // Releases the file, the lookup and the socket; every unload runs it.
+    void Release();
+
+    platform::HANDLE FileHandle = nullptr;
+    qint16 RetryCount = 0;
+
+private:
+    void DNS_Event10(const QString& hostName, const QString& address, int status,
+                     const QString& errorText);
+};
+
+inline constexpr const char* kTransmitFormName = "TransmitForm";
+inline constexpr const char* kReceiveFormName = "ReceiveForm";
+
+// Transfer objects are made by form name: TransmitForm and ReceiveForm, unless a factory was
+// registered for the name (tests put recording stand-ins there).
+using TransferFactory = std::function<TransferForm*()>;
+void RegisterTransferKind(const QString& formName, TransferFactory factory);
+// A new, loaded transfer object of that kind, or nullptr when none is registered.
+TransferForm* CreateTransferForm(const QString& formName);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QString>
+
+// Control characters in a line are shown as \xHH, so that a client's file name cannot break or
+// forge lines of the transfer list or the log file.
+QString EscapeLogText(const QString& text);
+
+// The transfer list: unsorted lines, each with a 32-bit tag (its item data; 0 when untagged).
+// New lines go to the end. The main window shows it; the engine only fills it.
+class TransferLog : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int ListCount() const { return int(lines_.size()); }
+    QString List(int index) const { return lines_.value(index).text; }
+    void SetList(int index, const QString& text);
+    qint32 ItemData(int index) const { return lines_.value(index).tag; }
+    void SetItemData(int index, qint32 tag);
+    // Appends a line and returns its index (what the list box calls NewIndex).
+    int AddItem(const QString& text);
+    int NewIndex() const { return newIndex_; }
+    void Clear();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    struct Line {
+        QString text;
+        qint32 tag = 0;
+    };
+    QList<Line> lines_;
+    int newIndex_ = -1;
+};

@@ -1,0 +1,355 @@
+#include "platform/notify_icon.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QPointer>
+
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// ---- windows ------------------------------------------------------------------------------
+
+struct Window {
+    LONG wndProc = 0;
+    LONG userData = 0;
+};
+
+std::map<HWND, Window>& windows() {
+    static std::map<HWND, Window> table;
+    return table;
+}
+
+std::vector<WNDPROC>& procedures() {
+    static std::vector<WNDPROC> table;
+    return table;
+}
+
+// Procedure addresses are spaced like code addresses and never 0.
+constexpr LONG kFirstProcAddress = 0x00401000;
+constexpr LONG kProcAddressStep = 0x10;
+
+WNDPROC procedureAt(LONG address) {
+    const LONG offset = address - kFirstProcAddress;
+    if (offset < 0 || offset % kProcAddressStep != 0)
+        return nullptr;
+    const auto index = static_cast<std::size_t>(offset / kProcAddressStep);
+    return index < procedures().size() ? procedures()[index] : nullptr;
+}
+
+// ---- icons --------------------------------------------------------------------------------
+
+struct IconTable {
+    std::map<qint64, uint32_t> byKey;
+    std::map<uint32_t, QIcon> byHandle;
+    uint32_t next = 0x00010001;
+};
+
+IconTable& icons() {
+    static IconTable table;
+    return table;
+}
+
+// ---- notification icons -------------------------------------------------------------------
+
+struct TrayEntry {
+    NotifyIconState state;
+    // Owned, but never deleted from a static destructor (the application is gone by then).
+    QPointer<QSystemTrayIcon> trayIcon;
+};
+
+using TrayKey = std::pair<HWND, uint32_t>;
+
+std::map<TrayKey, TrayEntry>& trayEntries() {
+    static std::map<TrayKey, TrayEntry> table;
+    return table;
+}
+
+QList<NotifyCall>& callLog() {
+    static QList<NotifyCall> log;
+    return log;
+}
+
+constexpr qsizetype kCallLogLimit = 256;
+
+void logCall(DWORD message, const NOTIFYICONDATAA& data, bool result) {
+    QList<NotifyCall>& log = callLog();
+    if (log.size() >= kCallLogLimit)
+        log.removeFirst();
+    log.append(NotifyCall{message, data, result});
+}
+
+bool trayHostAvailable() {
+    // QSystemTrayIcon needs a widget application; a core application has no tray at all.
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+           QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+QIcon displayIcon(uint32_t handle) {
+    QIcon icon = IconFromHandle(handle);
+    if (!icon.isNull())
+        return icon;
+    // An icon added without a picture shows as an empty square rather than not at all.
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    return QIcon(blank);
+}
+
+void showEntry(const TrayKey& key, TrayEntry& entry) {
+    if (!trayHostAvailable())
+        return;
+    if (!entry.trayIcon) {
+        entry.trayIcon = new QSystemTrayIcon();
+        QObject::connect(entry.trayIcon, &QSystemTrayIcon::activated,
+                         [key](QSystemTrayIcon::ActivationReason reason) {
+                             InjectTrayActivation(key.first, key.second, reason);
+                         });
+    }
+    entry.trayIcon->setIcon(displayIcon(entry.state.hIcon));
+    entry.trayIcon->setToolTip(entry.state.tip);
+    entry.trayIcon->show();
+    entry.state.shown = entry.trayIcon->isVisible();
+}
+
+void dropEntry(std::map<TrayKey, TrayEntry>::iterator it) {
+    if (QSystemTrayIcon* trayIcon = it->second.trayIcon) {
+        trayIcon->hide();
+        // The removal may come from a handler of this very icon's activation.
+        trayIcon->deleteLater();
+    }
+    trayEntries().erase(it);
+}
+
+void applyFields(const NOTIFYICONDATAA& data, NotifyIconState& state) {
+    if (data.uFlags & NIF_MESSAGE)
+        state.uCallbackMessage = data.uCallbackMessage;
+    if (data.uFlags & NIF_ICON)
+        state.hIcon = data.hIcon;
+    if (data.uFlags & NIF_TIP)
+        state.tip = TipText(data);
+}
+
+} // namespace
+
+LONG DefWindowProcA(HWND, uint32_t, uint32_t, uint32_t) {
+    return 0;
+}
+
+HWND CreateControlWindow() {
+    static HWND next = 0x00020010;
+    const HWND hWnd = next;
+    next += 4;
+    windows()[hWnd] = Window{AddressOfWndProc(&DefWindowProcA), 0};
+    return hWnd;
+}
+
+void DestroyControlWindow(HWND hWnd) {
+    windows().erase(hWnd);
+    auto& entries = trayEntries();
+    for (auto it = entries.begin(); it != entries.end();) {
+        auto current = it++;
+        if (current->first.first == hWnd)
+            dropEntry(current);
+    }
+}
+
+bool IsWindow(HWND hWnd) {
+    return windows().count(hWnd) != 0;
+}
+
+LONG AddressOfWndProc(WNDPROC proc) {
+    std::vector<WNDPROC>& table = procedures();
+    std::size_t index = 0;
+    while (index < table.size() && table[index] != proc)
+        ++index;
+    if (index == table.size())
+        table.push_back(proc);
+    return kFirstProcAddress + static_cast<LONG>(index) * kProcAddressStep;
+}
+
+LONG SetWindowLongA(HWND hWnd, int index, LONG value) {
+    auto it = windows().find(hWnd);
+    if (it == windows().end())
+        return 0;
+    LONG* field = nullptr;
+    if (index == GWL_WNDPROC) {
+        // A window never gets a procedure that could not be called.
+        if (procedureAt(value) == nullptr)
+            return 0;
+        field = &it->second.wndProc;
+    } else if (index == GWL_USERDATA) {
+        field = &it->second.userData;
+    } else {
+        return 0;
+    }
+    return std::exchange(*field, value);
+}
+
+LONG GetWindowLongA(HWND hWnd, int index) {
+    auto it = windows().find(hWnd);
+    if (it == windows().end())
+        return 0;
+    if (index == GWL_WNDPROC)
+        return it->second.wndProc;
+    if (index == GWL_USERDATA)
+        return it->second.userData;
+    return 0;
+}
+
+LONG CallWindowProcA(LONG prevProc, HWND hWnd, uint32_t Msg, uint32_t wParam, uint32_t lParam) {
+    WNDPROC proc = procedureAt(prevProc);
+    return proc ? proc(hWnd, Msg, wParam, lParam) : 0;
+}
+
+LONG SendMessageA(HWND hWnd, uint32_t Msg, uint32_t wParam, uint32_t lParam) {
+    auto it = windows().find(hWnd);
+    if (it == windows().end())
+        return 0;
+    return CallWindowProcA(it->second.wndProc, hWnd, Msg, wParam, lParam);
+}
+
+uint32_t IconHandle(const QIcon& icon) {
+    IconTable& table = icons();
+    const qint64 key = icon.cacheKey();
+    auto found = table.byKey.find(key);
+    if (found != table.byKey.end())
+        return found->second;
+    const uint32_t handle = table.next++;
+    table.byKey[key] = handle;
+    table.byHandle[handle] = icon;
+    return handle;
+}
+
+QIcon IconFromHandle(uint32_t handle) {
+    const IconTable& table = icons();
+    auto found = table.byHandle.find(handle);
+    return found != table.byHandle.end() ? found->second : QIcon();
+}
+
+PictureRef IconPicture(const QIcon& icon) {
+    return std::make_shared<const StdPicture>(StdPicture{vbPicTypeIcon, IconHandle(icon), icon});
+}
+
+PictureRef BitmapPicture(const QPixmap& bitmap) {
+    return std::make_shared<const StdPicture>(StdPicture{vbPicTypeBitmap, 0, QIcon(bitmap)});
+}
+
+PictureRef EmptyPicture() {
+    return std::make_shared<const StdPicture>();
+}
+
+bool Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data) {
+    if (data == nullptr)
+        return false;
+    const NOTIFYICONDATAA record = *data;
+    bool result = false;
+    if (record.cbSize == sizeof(NOTIFYICONDATAA)) {
+        const TrayKey key{record.hWnd, record.uID};
+        auto& entries = trayEntries();
+        auto it = entries.find(key);
+        switch (message) {
+        case NIM_ADD:
+            if (it == entries.end()) {
+                TrayEntry& entry = entries[key];
+                applyFields(record, entry.state);
+                showEntry(key, entry);
+                result = true;
+            }
+            break;
+        case NIM_MODIFY:
+            if (it != entries.end()) {
+                applyFields(record, it->second.state);
+                if (it->second.trayIcon)
+                    showEntry(key, it->second);
+                result = true;
+            }
+            break;
+        case NIM_DELETE:
+            if (it != entries.end()) {
+                dropEntry(it);
+                result = true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    logCall(message, record, result);
+    return result;
+}
+
+QString TipText(const NOTIFYICONDATAA& data) {
+    const void* nul = std::memchr(data.szTip, '\0', kTipFieldSize);
+    const auto length =
+        nul ? static_cast<const char*>(nul) - data.szTip : static_cast<qsizetype>(kTipFieldSize);
+    QString tip = QString::fromLatin1(data.szTip, length);
+    qsizetype end = tip.size();
+    while (end > 0 && tip.at(end - 1) == u' ')
+        --end;
+    tip.truncate(end);
+    return tip;
+}
+
+QList<uint32_t> ActivationMessages(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return {WM_LBUTTONDOWN, WM_LBUTTONUP};
+    case QSystemTrayIcon::Context:
+        return {WM_RBUTTONDOWN, WM_RBUTTONUP};
+    case QSystemTrayIcon::DoubleClick:
+        // The first click of the pair has come as a Trigger already; the shell ends a double
+        // click with the second button-up.
+        return {WM_LBUTTONDBLCLK, WM_LBUTTONUP};
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return {};
+}
+
+std::optional<NotifyIconState> NotifyIconStateOf(HWND hWnd, uint32_t uID) {
+    auto it = trayEntries().find({hWnd, uID});
+    if (it == trayEntries().end())
+        return std::nullopt;
+    return it->second.state;
+}
+
+QList<NotifyCall> NotifyCallLog() {
+    return callLog();
+}
+
+void ClearNotifyCallLog() {
+    callLog().clear();
+}
+
+std::optional<NOTIFYICONDATAA> LastNotifyRecord(HWND hWnd, uint32_t uID) {
+    const QList<NotifyCall>& log = callLog();
+    for (auto it = log.crbegin(); it != log.crend(); ++it) {
+        if (it->data.hWnd == hWnd && it->data.uID == uID)
+            return it->data;
+    }
+    return std::nullopt;
+}
+
+bool InjectTrayMouse(HWND hWnd, uint32_t uID, uint32_t mouseMessage) {
+    // Looked up afresh for every message: a handler of the previous one may have removed it.
+    const std::optional<NotifyIconState> state = NotifyIconStateOf(hWnd, uID);
+    if (!state || state->uCallbackMessage == 0)
+        return false;
+    SendMessageA(hWnd, state->uCallbackMessage, uID, mouseMessage);
+    return true;
+}
+
+void InjectTrayActivation(HWND hWnd, uint32_t uID, QSystemTrayIcon::ActivationReason reason) {
+    for (uint32_t mouseMessage : ActivationMessages(reason)) {
+        if (!InjectTrayMouse(hWnd, uID, mouseMessage))
+            break;
+    }
+}
+
+} // namespace platform

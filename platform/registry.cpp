@@ -1,0 +1,707 @@
+#include "platform/registry.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr const char* kRegistryVariable = "QUORVANE_REGISTRY";
+constexpr const char* kDefaultRegistryPath = "/var/lib/drovemoor/registry.sqlite3";
+constexpr int kBusyTimeoutMs = 5000;
+// Marks the file as ours, so that a foreign database is never taken over ("QREG").
+constexpr int kApplicationId = 0x51524547;
+constexpr int kSchemaVersion = 1;
+// Paths are the folded names below the hive joined by '\'; the hive's own root is "".
+constexpr const char* kSchema =
+    "CREATE TABLE keys(hive INTEGER NOT NULL, path BLOB NOT NULL, parent BLOB NOT NULL,"
+    " name BLOB NOT NULL, PRIMARY KEY(hive, path));"
+    "CREATE INDEX keys_by_parent ON keys(hive, parent);"
+    "CREATE TABLE vals(hive INTEGER NOT NULL, key BLOB NOT NULL, folded BLOB NOT NULL,"
+    " name BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+    " PRIMARY KEY(hive, key, folded));";
+
+constexpr HKEY kFirstHive = HKEY_CLASSES_ROOT;
+constexpr HKEY kHiveEnd = 0x80000010;
+constexpr HKEY kFirstHandle = 0x1000;
+
+enum class State { Closed, Ready, Unavailable, Corrupt };
+
+struct KeyRef {
+    int hive = 0;
+    std::string path; // folded
+};
+
+struct Registry {
+    std::mutex mutex;
+    State state = State::Closed;
+    sqlite3* db = nullptr;
+    std::string file;
+    std::set<std::string> reported; // each fault of each file is told once
+    std::map<HKEY, KeyRef> handles;
+    HKEY nextHandle = kFirstHandle;
+
+    ~Registry() { close(); }
+    void close() {
+        sqlite3_close(db);
+        db = nullptr;
+        state = State::Closed;
+    }
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+bool isHive(HKEY h) {
+    return h == HKEY_CLASSES_ROOT || h == HKEY_CURRENT_USER || h == HKEY_LOCAL_MACHINE ||
+           h == HKEY_USERS || h == HKEY_CURRENT_CONFIG;
+}
+
+// Names are ANSI (Latin-1) bytes; they compare as Windows does, without regard to case.
+std::string fold(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) {
+            c = static_cast<char>(u + 0x20);
+        }
+    }
+    return out;
+}
+
+std::string_view text(const char* s) {
+    return s ? std::string_view(s) : std::string_view();
+}
+
+// Splits a subkey path into its names. A leading separator or an empty name inside the path is
+// refused; one trailing separator is allowed.
+bool splitPath(const char* subKey, std::vector<std::string>& names) {
+    std::string_view s = text(subKey);
+    if (s.empty()) {
+        return true;
+    }
+    if (s.front() == '\\') {
+        return false;
+    }
+    if (s.back() == '\\') {
+        s.remove_suffix(1);
+    }
+    while (true) {
+        const auto cut = s.find('\\');
+        const std::string_view name = s.substr(0, cut);
+        if (name.empty()) {
+            return false;
+        }
+        names.emplace_back(name);
+        if (cut == std::string_view::npos) {
+            return true;
+        }
+        s.remove_prefix(cut + 1);
+    }
+}
+
+std::string childPath(const std::string& parent, const std::string& name) {
+    return parent.empty() ? fold(name) : parent + '\\' + fold(name);
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        prepared_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void bind(int i, sqlite3_int64 v) { sqlite3_bind_int64(stmt_, i, v); }
+    void bind(int i, std::string_view bytes) {
+        // A null pointer would bind SQL NULL; an empty value is an empty blob.
+        sqlite3_bind_blob64(stmt_, i, bytes.data() ? bytes.data() : "", bytes.size(),
+                            SQLITE_TRANSIENT);
+    }
+    // SQLITE_ROW, SQLITE_DONE or the error.
+    int step() { return stmt_ ? sqlite3_step(stmt_) : prepared_; }
+    sqlite3_int64 integer(int col) { return sqlite3_column_int64(stmt_, col); }
+    std::string bytes(int col) {
+        const void* p = sqlite3_column_blob(stmt_, col);
+        const int n = sqlite3_column_bytes(stmt_, col);
+        return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int prepared_ = SQLITE_OK;
+};
+
+void report(Registry& r, const char* fault, const char* detail) {
+    if (r.reported.insert(std::string(fault) + '\n' + r.file).second) {
+        std::fprintf(stderr, "registry %s %s (%s)\n", r.file.c_str(), fault, detail);
+    }
+}
+
+void reportCorrupt(Registry& r, const char* detail) {
+    report(r,
+           "is not a registry database; it is left as it is, nothing is read from it or "
+           "written to it",
+           detail);
+    r.state = State::Corrupt;
+}
+
+// The registry answer for a failed database step.
+LONG failure(Registry& r, int rc, bool writing) {
+    switch (rc & 0xff) {
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return ERROR_ACCESS_DENIED;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        reportCorrupt(r, sqlite3_errstr(rc));
+        return writing ? ERROR_BADDB : ERROR_FILE_NOT_FOUND;
+    default:
+        return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+    }
+}
+
+int exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+int pragmaInt(sqlite3* db, const char* sql, sqlite3_int64& value) {
+    Statement st(db, sql);
+    const int rc = st.step();
+    if (rc == SQLITE_ROW) {
+        value = st.integer(0);
+        return SQLITE_OK;
+    }
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// Both marks in one statement, so that they come from one and the same state of the file.
+int readMarks(sqlite3* db, sqlite3_int64& appId, sqlite3_int64& objects) {
+    Statement st(db, "SELECT (SELECT application_id FROM pragma_application_id),"
+                     " (SELECT count(*) FROM sqlite_master)");
+    const int rc = st.step();
+    if (rc != SQLITE_ROW) {
+        return rc == SQLITE_DONE ? SQLITE_ERROR : rc;
+    }
+    appId = st.integer(0);
+    objects = st.integer(1);
+    return SQLITE_OK;
+}
+
+bool schemaMatches(sqlite3* db) {
+    sqlite3_int64 version = 0;
+    if (pragmaInt(db, "PRAGMA user_version", version) != SQLITE_OK || version != kSchemaVersion) {
+        return false;
+    }
+    Statement keys(db, "SELECT hive, path, parent, name FROM keys LIMIT 0");
+    Statement vals(db, "SELECT hive, key, folded, name, type, data FROM vals LIMIT 0");
+    return keys.step() == SQLITE_DONE && vals.step() == SQLITE_DONE;
+}
+
+// Takes the opened file as it is: ours, new and empty (then the tables are laid down), or
+// anything else, which is never touched.
+State adopt(Registry& r) {
+    sqlite3_int64 appId = 0;
+    sqlite3_int64 objects = 0;
+    int rc = readMarks(r.db, appId, objects);
+    if (rc == SQLITE_OK && appId == 0 && objects == 0) {
+        // Another process may be laying the tables down at this moment: look again once the
+        // write lock is ours.
+        rc = exec(r.db, "BEGIN IMMEDIATE");
+        if (rc == SQLITE_OK) {
+            rc = readMarks(r.db, appId, objects);
+            if (rc == SQLITE_OK && appId == 0 && objects == 0) {
+                const std::string marks =
+                    "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                    "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+                rc = exec(r.db, kSchema);
+                if (rc == SQLITE_OK) {
+                    rc = exec(r.db, marks.c_str());
+                }
+                if (rc == SQLITE_OK) {
+                    rc = exec(r.db, "COMMIT");
+                }
+                if (rc == SQLITE_OK) {
+                    appId = kApplicationId;
+                }
+            }
+            if (!sqlite3_get_autocommit(r.db)) {
+                exec(r.db, "ROLLBACK");
+            }
+        }
+    }
+    if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT) {
+        reportCorrupt(r, sqlite3_errstr(rc));
+        return State::Corrupt;
+    }
+    if (rc != SQLITE_OK) {
+        report(r, "cannot be used", sqlite3_errstr(rc));
+        return State::Unavailable;
+    }
+    if (appId != kApplicationId || !schemaMatches(r.db)) {
+        reportCorrupt(r, "foreign schema");
+        return State::Corrupt;
+    }
+    return State::Ready;
+}
+
+// Opens the database on first use, and again after a failed open, so that a file that becomes
+// available later is found.
+State ensureOpen(Registry& r) {
+    if (r.state == State::Ready || r.state == State::Corrupt) {
+        return r.state;
+    }
+    r.close();
+    const char* variable = std::getenv(kRegistryVariable);
+    r.file = variable && *variable ? variable : kDefaultRegistryPath;
+    std::error_code ignored;
+    const auto folder = std::filesystem::path(r.file).parent_path();
+    if (!folder.empty()) {
+        std::filesystem::create_directories(folder, ignored);
+    }
+    const int rc =
+        sqlite3_open_v2(r.file.c_str(), &r.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        report(r, "cannot be opened", sqlite3_errstr(rc));
+        r.close();
+        r.state = State::Unavailable;
+        return r.state;
+    }
+    sqlite3_busy_timeout(r.db, kBusyTimeoutMs);
+    r.state = adopt(r);
+    if (r.state == State::Unavailable) {
+        r.close();
+        r.state = State::Unavailable;
+    }
+    return r.state;
+}
+
+LONG resolve(Registry& r, HKEY h, KeyRef& key) {
+    if (isHive(h)) {
+        key = KeyRef{static_cast<int>(h - kFirstHive), std::string()};
+        return ERROR_SUCCESS;
+    }
+    const auto it = r.handles.find(h);
+    if (it == r.handles.end()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    key = it->second;
+    return ERROR_SUCCESS;
+}
+
+HKEY newHandle(Registry& r, const KeyRef& key) {
+    if (r.nextHandle >= kFirstHive && r.nextHandle < kHiveEnd) {
+        r.nextHandle = kHiveEnd;
+    }
+    const HKEY h = r.nextHandle;
+    r.nextHandle += 4;
+    r.handles[h] = key;
+    return h;
+}
+
+LONG writeRefusal(State s) {
+    return s == State::Corrupt ? ERROR_BADDB : ERROR_ACCESS_DENIED;
+}
+
+// Whether the key exists; the hive's root always does.
+int keyExists(sqlite3* db, const KeyRef& key, bool& exists) {
+    exists = true;
+    if (key.path.empty()) {
+        return SQLITE_OK;
+    }
+    Statement st(db, "SELECT 1 FROM keys WHERE hive = ?1 AND path = ?2");
+    st.bind(1, key.hive);
+    st.bind(2, key.path);
+    const int rc = st.step();
+    exists = rc == SQLITE_ROW;
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// Runs body as one write transaction; body answers ERROR_SUCCESS to have it committed, and
+// reports a database failure through its sqlite result.
+template <typename Body> LONG writeTransaction(Registry& r, Body body) {
+    int rc = exec(r.db, "BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK) {
+        return failure(r, rc, true);
+    }
+    rc = SQLITE_OK;
+    LONG answer = body(rc);
+    if (rc == SQLITE_OK && answer == ERROR_SUCCESS) {
+        rc = exec(r.db, "COMMIT");
+    }
+    if (rc != SQLITE_OK) {
+        answer = failure(r, rc, true);
+    }
+    if (answer != ERROR_SUCCESS) {
+        exec(r.db, "ROLLBACK");
+    }
+    return answer;
+}
+
+// A failed step inside a write transaction.
+bool stepFailed(Statement& st, int& rc) {
+    const int s = st.step();
+    if (s == SQLITE_ROW || s == SQLITE_DONE) {
+        return false;
+    }
+    rc = s;
+    return true;
+}
+
+LONG copyOut(const std::string& value, BYTE* data, DWORD* cbData) {
+    if (!cbData) {
+        return ERROR_SUCCESS;
+    }
+    const auto size = static_cast<DWORD>(value.size());
+    if (data) {
+        if (*cbData < size) {
+            *cbData = size;
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(data, value.data(), size);
+    }
+    *cbData = size;
+    return ERROR_SUCCESS;
+}
+
+// Opens or creates (with its missing parents) the key subKey below hKey.
+LONG openKey(HKEY hKey, const char* subKey, HKEY* result, bool create) {
+    if (!result) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = 0;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef base;
+    if (const LONG e = resolve(r, hKey, base)) {
+        return e;
+    }
+    std::vector<std::string> names;
+    if (!splitPath(subKey, names)) {
+        return ERROR_BAD_PATHNAME;
+    }
+    if (names.empty()) {
+        *result = isHive(hKey) ? hKey : newHandle(r, base);
+        return ERROR_SUCCESS;
+    }
+    const State s = ensureOpen(r);
+    KeyRef target = base;
+    for (const auto& name : names) {
+        target.path = childPath(target.path, name);
+    }
+    LONG answer = ERROR_SUCCESS;
+    if (!create) {
+        if (s != State::Ready) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        bool exists = false;
+        if (const int rc = keyExists(r.db, target, exists)) {
+            return failure(r, rc, false);
+        }
+        answer = exists ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    } else if (s != State::Ready) {
+        return writeRefusal(s);
+    } else {
+        answer = writeTransaction(r, [&](int& rc) {
+            bool exists = false;
+            if ((rc = keyExists(r.db, base, exists)) != SQLITE_OK || !exists) {
+                return ERROR_KEY_DELETED;
+            }
+            std::string path = base.path;
+            for (const auto& name : names) {
+                Statement st(r.db, "INSERT OR IGNORE INTO keys(hive, path, parent, name)"
+                                   " VALUES(?1, ?2, ?3, ?4)");
+                const std::string child = childPath(path, name);
+                st.bind(1, base.hive);
+                st.bind(2, child);
+                st.bind(3, path);
+                st.bind(4, name);
+                if (stepFailed(st, rc)) {
+                    return ERROR_CANTWRITE;
+                }
+                path = child;
+            }
+            return ERROR_SUCCESS;
+        });
+    }
+    if (answer == ERROR_SUCCESS) {
+        *result = newHandle(r, target);
+    }
+    return answer;
+}
+
+} // namespace
+
+LONG RegCreateKeyA(HKEY hKey, const char* subKey, HKEY* result) {
+    return openKey(hKey, subKey, result, true);
+}
+
+LONG RegOpenKeyA(HKEY hKey, const char* subKey, HKEY* result) {
+    return openKey(hKey, subKey, result, false);
+}
+
+LONG RegQueryValueExA(HKEY hKey, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* cbData) {
+    if (reserved || (data && !cbData)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef key;
+    if (const LONG e = resolve(r, hKey, key)) {
+        return e;
+    }
+    if (ensureOpen(r) != State::Ready) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    Statement st(r.db, "SELECT type, data FROM vals WHERE hive = ?1 AND key = ?2 AND folded = ?3");
+    st.bind(1, key.hive);
+    st.bind(2, key.path);
+    st.bind(3, fold(text(valueName)));
+    const int rc = st.step();
+    if (rc == SQLITE_DONE) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (rc != SQLITE_ROW) {
+        return failure(r, rc, false);
+    }
+    if (type) {
+        *type = static_cast<DWORD>(st.integer(0));
+    }
+    return copyOut(st.bytes(1), data, cbData);
+}
+
+LONG RegSetValueExA(HKEY hKey, const char* valueName, DWORD /*reserved*/, DWORD type,
+                    const BYTE* data, DWORD cbData) {
+    if (!data && cbData) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef key;
+    if (const LONG e = resolve(r, hKey, key)) {
+        return e;
+    }
+    if (const State s = ensureOpen(r); s != State::Ready) {
+        return writeRefusal(s);
+    }
+    const std::string_view name = text(valueName);
+    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? cbData : 0);
+    return writeTransaction(r, [&](int& rc) {
+        bool exists = false;
+        if ((rc = keyExists(r.db, key, exists)) != SQLITE_OK || !exists) {
+            return ERROR_KEY_DELETED;
+        }
+        // A value set again keeps its place and the spelling of its name.
+        Statement st(r.db, "INSERT INTO vals(hive, key, folded, name, type, data)"
+                           " VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(hive, key, folded)"
+                           " DO UPDATE SET type = excluded.type, data = excluded.data");
+        st.bind(1, key.hive);
+        st.bind(2, key.path);
+        st.bind(3, fold(name));
+        st.bind(4, name);
+        st.bind(5, static_cast<sqlite3_int64>(type));
+        st.bind(6, bytes);
+        return stepFailed(st, rc) ? ERROR_CANTWRITE : ERROR_SUCCESS;
+    });
+}
+
+LONG RegDeleteValueA(HKEY hKey, const char* valueName) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef key;
+    if (const LONG e = resolve(r, hKey, key)) {
+        return e;
+    }
+    if (const State s = ensureOpen(r); s != State::Ready) {
+        return writeRefusal(s);
+    }
+    return writeTransaction(r, [&](int& rc) {
+        Statement st(r.db, "DELETE FROM vals WHERE hive = ?1 AND key = ?2 AND folded = ?3");
+        st.bind(1, key.hive);
+        st.bind(2, key.path);
+        st.bind(3, fold(text(valueName)));
+        if (stepFailed(st, rc)) {
+            return ERROR_CANTWRITE;
+        }
+        return sqlite3_changes(r.db) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    });
+}
+
+namespace {
+
+// Deletes subKey below hKey: with its whole tree, or only when it has no subkeys. With an empty
+// subKey a tree deletion clears the key hKey itself of its values and subkeys.
+LONG deleteKey(HKEY hKey, const char* subKey, bool tree) {
+    if (!subKey && !tree) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef target;
+    if (const LONG e = resolve(r, hKey, target)) {
+        return e;
+    }
+    std::vector<std::string> names;
+    if (!splitPath(subKey, names)) {
+        return ERROR_BAD_PATHNAME;
+    }
+    const bool keepTarget = tree && names.empty();
+    if (names.empty() && !keepTarget && target.path.empty()) {
+        return ERROR_ACCESS_DENIED; // a hive cannot be deleted
+    }
+    for (const auto& name : names) {
+        target.path = childPath(target.path, name);
+    }
+    if (const State s = ensureOpen(r); s != State::Ready) {
+        return writeRefusal(s);
+    }
+    const std::string prefix = target.path.empty() ? std::string() : target.path + '\\';
+    return writeTransaction(r, [&](int& rc) {
+        bool exists = false;
+        if ((rc = keyExists(r.db, target, exists)) != SQLITE_OK || !exists) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (!tree) {
+            Statement children(r.db, "SELECT 1 FROM keys WHERE hive = ?1 AND parent = ?2");
+            children.bind(1, target.hive);
+            children.bind(2, target.path);
+            const int s = children.step();
+            if (s == SQLITE_ROW) {
+                return ERROR_ACCESS_DENIED;
+            }
+            if (s != SQLITE_DONE) {
+                rc = s;
+                return ERROR_CANTWRITE;
+            }
+        }
+        // Everything beneath the key (below a hive's root, every row of the hive), then the key
+        // itself with its values unless it is to stay.
+        const std::string beneathKeys =
+            target.path.empty() ? "1" : "substr(path, 1, length(?3)) = ?3";
+        const std::string beneathVals =
+            target.path.empty() ? "1" : "substr(key, 1, length(?3)) = ?3";
+        const std::string keysSql = "DELETE FROM keys WHERE hive = ?1 AND (" +
+                                    std::string(keepTarget ? "0" : "path = ?2") + " OR " +
+                                    beneathKeys + ")";
+        const std::string valsSql =
+            "DELETE FROM vals WHERE hive = ?1 AND (key = ?2 OR " + beneathVals + ")";
+        Statement keys(r.db, keysSql.c_str());
+        Statement vals(r.db, valsSql.c_str());
+        for (Statement* st : {&keys, &vals}) {
+            st->bind(1, target.hive);
+            st->bind(2, target.path);
+            st->bind(3, prefix);
+        }
+        return stepFailed(keys, rc) || stepFailed(vals, rc) ? ERROR_CANTWRITE : ERROR_SUCCESS;
+    });
+}
+
+} // namespace
+
+LONG RegDeleteKeyA(HKEY hKey, const char* subKey) {
+    return deleteKey(hKey, subKey, false);
+}
+
+LONG RegDeleteTreeA(HKEY hKey, const char* subKey) {
+    return deleteKey(hKey, subKey, true);
+}
+
+LONG RegEnumKeyA(HKEY hKey, DWORD index, char* name, DWORD cchName) {
+    if (!name) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef key;
+    if (const LONG e = resolve(r, hKey, key)) {
+        return e;
+    }
+    if (ensureOpen(r) != State::Ready) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    Statement st(r.db, "SELECT name FROM keys WHERE hive = ?1 AND parent = ?2"
+                       " ORDER BY path LIMIT 1 OFFSET ?3");
+    st.bind(1, key.hive);
+    st.bind(2, key.path);
+    st.bind(3, static_cast<sqlite3_int64>(index));
+    const int rc = st.step();
+    if (rc == SQLITE_DONE) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    if (rc != SQLITE_ROW) {
+        return failure(r, rc, false);
+    }
+    const std::string found = st.bytes(0);
+    if (found.size() >= cchName) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, found.c_str(), found.size() + 1);
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD index, char* name, DWORD* cchName, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* cbData) {
+    if (!name || !cchName || reserved || (data && !cbData)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    KeyRef key;
+    if (const LONG e = resolve(r, hKey, key)) {
+        return e;
+    }
+    if (ensureOpen(r) != State::Ready) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    Statement st(r.db, "SELECT name, type, data FROM vals WHERE hive = ?1 AND key = ?2"
+                       " ORDER BY rowid LIMIT 1 OFFSET ?3");
+    st.bind(1, key.hive);
+    st.bind(2, key.path);
+    st.bind(3, static_cast<sqlite3_int64>(index));
+    const int rc = st.step();
+    if (rc == SQLITE_DONE) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    if (rc != SQLITE_ROW) {
+        return failure(r, rc, false);
+    }
+    const std::string found = st.bytes(0);
+    if (found.size() >= *cchName) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, found.c_str(), found.size() + 1);
+    *cchName = static_cast<DWORD>(found.size());
+    if (type) {
+        *type = static_cast<DWORD>(st.integer(1));
+    }
+    return copyOut(st.bytes(2), data, cbData);
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    if (isHive(hKey)) {
+        return ERROR_SUCCESS;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.handles.erase(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+void RegistryReopenForTests() {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.close();
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need, from Debian's packages. Run as root.
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ clang clang-format pkg-config
+    qt6-base-dev qt6-base-dev-tools libsqlite3-dev libgl-dev
+    dbus dbus-daemon dbus-x11 iproute2 util-linux
+    tftp-hpa atftp curl
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,68 @@
+#include "server/main_program.h"
+
+#include "engine/globals.h"
+#include "engine/ip_range.h"
+#include "platform/form.h"
+#include "platform/msg_box.h"
+#include "server/single_instance.h"
+#include "server/tftp_server_window.h"
+#include "toolkit/help_menu_functions.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kAutomationSwitch = "--automation";
+constexpr const char* kAlreadyRunning = "The TFTP server is already running !";
+constexpr const char* kLookInTray = "Look in Windows SystemTray.";
+constexpr const char* kHelpFile = "/Help/Quorvane.chm";
+constexpr const char* kTipSection = "TFTPServer";
+
+bool hasSwitch(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], kAutomationSwitch) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int Main(int argc, char** argv) {
+    // Without a display the program still serves, on Qt's offscreen platform.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QLatin1String(platform::kDefaultMsgBoxTitle));
+    // The process lives while a form is loaded, not while a window is visible.
+    QApplication::setQuitOnLastWindowClosed(false);
+    SetAutomationMode(hasSwitch(argc, argv));
+    SetTFTPServerFactory([] { return new TFTPServerWindow; });
+
+    Globals::LoadSettings();
+    LoadIPRanges();
+
+    if (!AutomationMode()) {
+        if (PreviousInstanceRunning()) {
+            platform::MsgBox(QLatin1String(kAlreadyRunning) + QLatin1Char('\r') +
+                                 QLatin1String(kLookInTray),
+                             platform::vbOKOnly, QLatin1String(platform::kDefaultMsgBoxTitle));
+            return 0;
+        }
+        platform::Forms::SetOnEmpty([] { QCoreApplication::exit(0); });
+        HelpMenuFunctions::HelpFile = Globals::ProgramFolder() + QLatin1String(kHelpFile);
+        MainWindow().Show();
+        ToolTips::ShowTipOfTheDay(QLatin1String(kTipSection), false);
+        if (platform::Forms::Count() == 0) {
+            return 0;
+        }
+    }
+    return QApplication::exec();
+}

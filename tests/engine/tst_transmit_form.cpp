@@ -1,0 +1,365 @@
+// Read requests end to end against the engine: a real client socket over loopback, virtual time.
+#include "engine/globals.h"
+#include "engine/ip_range.h"
+#include "engine/transmit_form.h"
+#include "platform/win_file.h"
+#include "transfer_fixture.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray pattern(int size) {
+    QByteArray b(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        b[i] = char((i * 7 + i / 512) & 0xFF);
+    }
+    return b;
+}
+
+int errorCode(const QByteArray& p) {
+    return quint8(p[2]) * 256 + quint8(p[3]);
+}
+QString errorText(const QByteArray& p) {
+    return QString::fromLatin1(p.mid(4).chopped(1));
+}
+int blockOf(const QByteArray& p) {
+    return quint8(p[2]) * 256 + quint8(p[3]);
+}
+
+} // namespace
+
+class TestTransmitForm : public QObject {
+    Q_OBJECT
+private slots:
+    void sendsBlocksOfTheFile_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<int>>("packetSizes");
+        QTest::newRow("empty") << 0 << QList<int>{4};
+        QTest::newRow("512") << 512 << QList<int>{516, 4};
+        QTest::newRow("1000") << 1000 << QList<int>{516, 492};
+        QTest::newRow("1024") << 1024 << QList<int>{516, 516, 4};
+    }
+    void sendsBlocksOfTheFile() {
+        QFETCH(int, size);
+        QFETCH(QList<int>, packetSizes);
+        TransferFixture fx;
+        const QByteArray content = pattern(size);
+        fx.writeFile("boot.bin", content);
+        fx.sendRequest(1, "boot.bin");
+        QList<int> sizes;
+        QByteArray got;
+        for (int block = 1;; ++block) {
+            bool ok = false;
+            const QByteArray p = fx.receive(&ok);
+            QVERIFY(ok);
+            QCOMPARE(p.left(2), QByteArray("\0\3", 2));
+            QCOMPARE(blockOf(p), block);
+            sizes << int(p.size());
+            got += p.mid(4);
+            fx.ack(block);
+            if (p.size() < 516) {
+                break;
+            }
+        }
+        QCOMPARE(sizes, packetSizes);
+        QCOMPARE(got, content);
+        QVERIFY(fx.silent());
+        const QString sent = QStringLiteral("Sent boot.bin to  (127.0.0.1), %1 bytes").arg(size);
+        QCOMPARE(fx.listLines(), QStringList{sent});
+        QCOMPARE(fx.listTags(), QList<qint32>{1});
+        QCOMPARE(fx.logLines(), (QStringList{"Sending boot.bin to  (127.0.0.1)", sent}));
+        QCOMPARE(fx.events, QStringList{"TransmitComplete boot.bin 127.0.0.1 false"});
+    }
+
+    void largestFileIsServedAndOneByteMoreRefused() {
+        TransferFixture fx;
+        const QByteArray content = pattern(int(TransmitForm::kMaxFileSize));
+        fx.writeFile("max.img", content);
+        fx.sendRequest(1, "max.img");
+        int blocks = 0;
+        const QByteArray got = fx.fetchRest(fx.receive(), &blocks);
+        QCOMPARE(blocks, 65026);
+        QVERIFY(got == content);
+        QCOMPARE(fx.events, QStringList{"TransmitComplete max.img 127.0.0.1 false"});
+
+        QFile big(fx.path("big.img"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(qint64(TransmitForm::kMaxFileSize) + 1));
+        big.close();
+        QFile huge(fx.path("huge.img"));
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        QVERIFY(huge.resize(qint64(5) << 30)); // sparse, 5 GiB
+        huge.close();
+        for (const QByteArray name : {"big.img", "huge.img"}) {
+            fx.sendRequest(1, name);
+            const QByteArray p = fx.receive();
+            QCOMPARE(errorCode(p), 1);
+            QCOMPARE(errorText(p), QStringLiteral("TFTP Error: File too large for TFTP Protocol"));
+        }
+        QCOMPARE(
+            fx.listLines().last(),
+            QStringLiteral("TFTP Error from 127.0.0.1 requesting huge.img : File too large for "
+                           "TFTP Protocol"));
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("listLine");
+        QTest::addColumn<QString>("fileLine");
+        const QString from = QStringLiteral(" from 127.0.0.1");
+        QTest::newRow("receive only")
+            << "receiveOnly" << QByteArray("/a.bin") << 2
+            << "TFTP Server Error: server is configured for receive only"
+            << "Error: /a.bin requested from 127.0.0.1, but server is configured for Receive Only"
+            << "Error: /a.bin requested from 127.0.0.1, but server is configured for Receive Only";
+        QTest::newRow("colon") << "" << QByteArray("/c:/a.bin") << 2
+                               << "TFTP Server Error: Invalid access to /c:/a.bin"
+                               << "Invalid access to /c:/a.bin" + from
+                               << "TFTP Server Error: Invalid access to /c:/a.bin" + from;
+        QTest::newRow("outside ranges")
+            << "ranges" << QByteArray("./a.bin") << 2
+            << "TFTP Server Error: Invalid access to a.bin"
+            << "Error: a.bin requested from 127.0.0.1, but client IP address (127.0.0.1) is "
+               "outside security address range."
+            << "Error: a.bin requested from 127.0.0.1, but client IP address (127.0.0.1) is "
+               "outside security address range.";
+        QTest::newRow("no such file")
+            << "" << QByteArray("nothere.bin") << 1 << "TFTP Error: File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting nothere.bin : File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting nothere.bin : File does not exist";
+        QTest::newRow("hidden file")
+            << "" << QByteArray("sub/.hidden") << 1 << "TFTP Error: File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting sub/.hidden : File "
+               "does not exist"
+            << "TFTP Error from 127.0.0.1 requesting sub/.hidden : File "
+               "does not exist";
+        QTest::newRow("directory")
+            << "" << QByteArray("sub") << 1 << "TFTP Error: File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting sub : File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting sub : File does not exist";
+        QTest::newRow("fifo") << "" << QByteArray("pipe") << 1 << "TFTP Error: File does not exist"
+                              << "TFTP Error from 127.0.0.1 requesting pipe : File does not exist"
+                              << "TFTP Error from 127.0.0.1 requesting pipe : File does not exist";
+        QTest::newRow("wildcard without match")
+            << "" << QByteArray("*.zzz") << 1 << "TFTP Error: File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting *.zzz : File does not exist"
+            << "TFTP Error from 127.0.0.1 requesting *.zzz : File does not exist";
+        QTest::newRow("wildcard with match")
+            << "" << QByteArray("sub/*.bin") << 2 << "TFTP Error: File Open Error 123"
+            << "TFTP Error from 127.0.0.1 requesting sub/*.bin : File Open Error 123"
+            << "TFTP Error from 127.0.0.1 requesting sub/*.bin : File Open Error 123";
+        QTest::newRow("name of dots only")
+            << "" << QByteArray("./.") << 2 << "TFTP Error: File Open Error 5"
+            << "TFTP Error from 127.0.0.1 requesting  : File Open "
+               "Error 5"
+            << "TFTP Error from 127.0.0.1 requesting  : File Open "
+               "Error 5";
+        QTest::newRow("held by a writer")
+            << "writer" << QByteArray("a.bin") << 2 << "TFTP Error: Sharing Violation"
+            << "TFTP Error from 127.0.0.1 requesting a.bin : Sharing Violation"
+            << "TFTP Error from 127.0.0.1 requesting a.bin : Sharing Violation";
+        const QString outside = QStringLiteral(" (outside the root directory)");
+        QTest::newRow("parent step")
+            << "" << QByteArray("x/....//....//....//etc/passwd") << 2
+            << "TFTP Server Error: Invalid access to x/../../../etc/passwd"
+            << "Invalid access to x/../../../etc/passwd" + from + outside
+            << "TFTP Server Error: Invalid access to x/../../../etc/passwd" + from + outside;
+        QTest::newRow("link leading out")
+            << "" << QByteArray("out/secret") << 2
+            << "TFTP Server Error: Invalid access to out/secret"
+            << "Invalid access to out/secret" + from + outside
+            << "TFTP Server Error: Invalid access to out/secret" + from + outside;
+    }
+    void refusals() {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, name);
+        QFETCH(int, code);
+        QFETCH(QString, error);
+        QFETCH(QString, listLine);
+        QFETCH(QString, fileLine);
+        TransferFixture fx;
+        QTemporaryDir outside;
+        QFile secret(outside.filePath("secret"));
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("outside");
+        secret.close();
+        QVERIFY(QFile::link(outside.path(), fx.path("out")));
+        fx.writeFile("a.bin", "data");
+        fx.writeFile("sub/x.bin", "data");
+        fx.writeFile("sub/.hidden", "data");
+        QVERIFY(::mkfifo(fx.path("pipe").toLocal8Bit().constData(), 0644) == 0);
+        platform::HANDLE writer = nullptr;
+        if (setup == "receiveOnly") {
+            Globals::ReceiveOnly = true;
+        } else if (setup == "ranges") {
+            IPRange r;
+            r.SetStartIP("10.0.0.1");
+            r.SetEndIP("10.0.0.9");
+            IPRanges().Add(r);
+        } else if (setup == "writer") {
+            writer =
+                platform::CreateFileBeneath(fx.root().toLatin1(), "a.bin", platform::GENERIC_WRITE,
+                                            platform::FILE_SHARE_READ, platform::OPEN_EXISTING, 0);
+            QVERIFY(writer != platform::INVALID_HANDLE_VALUE);
+        }
+        const int fds = TransferFixture::openDescriptors();
+        fx.sendRequest(1, name);
+        bool ok = false;
+        const QByteArray p = fx.receive(&ok);
+        QVERIFY(ok);
+        QCOMPARE(p.left(2), QByteArray("\0\5", 2));
+        QCOMPARE(errorCode(p), code);
+        QCOMPARE(errorText(p), error);
+        QVERIFY(p.endsWith('\0'));
+        QCOMPARE(fx.listLines(), QStringList{listLine});
+        QCOMPARE(fx.listTags(), QList<qint32>{0});
+        QCOMPARE(fx.logLines(), QStringList{fileLine});
+        QVERIFY(fx.events.isEmpty());
+        QVERIFY(fx.silent());
+        QCOMPARE(TransferFixture::openDescriptors(), fds);
+        if (writer) {
+            platform::CloseHandle(writer);
+        }
+    }
+
+    void resendsThenTimesOutAt26Seconds() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(2000));
+        const int fds = TransferFixture::openDescriptors();
+        fx.sendRequest(1, "f.bin");
+        QCOMPARE(blockOf(fx.receive()), 1);
+        fx.ack(1);
+        const QByteArray block2 = fx.receive();
+        QCOMPARE(blockOf(block2), 2);
+        for (int resend = 0; resend < 3; ++resend) {
+            fx.advance(6499);
+            QVERIFY(fx.silent(10));
+            fx.advance(1);
+            QCOMPARE(fx.receive(), block2);
+        }
+        fx.advance(6500);
+        const QByteArray err = fx.receive();
+        QCOMPARE(errorCode(err), 0);
+        QCOMPARE(errorText(err),
+                 QStringLiteral("Quorvane TFTP Server is running, but times out waiting for YOU "
+                                "to ACK data."));
+        const QString line =
+            QStringLiteral("Timeout error sending f.bin from  (127.0.0.1), 512 bytes");
+        QCOMPARE(fx.listLines(), QStringList{line});
+        QCOMPARE(fx.logLines().last(), line);
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
+        QCOMPARE(TransferFixture::openDescriptors(), fds);
+        fx.advance(30000);
+        QVERIFY(fx.silent());
+    }
+
+    void shortLastBlockIsNeverResentAndAnyAckEndsAfterIt() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(700));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.ack(1);
+        QCOMPARE(fx.receive().size(), 192);
+        fx.advance(19500);
+        QVERIFY(fx.silent());
+        // A datagram of 1 to 3 bytes is a sign of life only: the time-out moves.
+        fx.sendToTransfer("xy");
+        fx.advance(19500);
+        QVERIFY(fx.silent());
+        QVERIFY(fx.events.isEmpty());
+        fx.ack(7); // any ACK after the short block
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
+        QCOMPARE(fx.listLines(), QStringList{"Sent f.bin to  (127.0.0.1), 700 bytes"});
+    }
+
+    void duplicateAckResendsAndCountsAgain() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(1500));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.ack(1);
+        const QByteArray block2 = fx.receive();
+        fx.ack(1); // duplicate
+        QCOMPARE(fx.receive(), block2);
+        fx.ack(2);
+        QCOMPARE(fx.receive().size(), 4 + 476);
+        fx.ack(3);
+        QCOMPARE(fx.listLines(), QStringList{"Sent f.bin to  (127.0.0.1), 2012 bytes"});
+    }
+
+    void ackOf65535EndsTheTransfer() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(5000));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.ack(65535);
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
+        QVERIFY(fx.silent());
+    }
+
+    void repeatedRequestCancelsTheRunningTransfer() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(3000));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        const quint16 firstPort = fx.transferPort();
+        fx.ack(1);
+        fx.receive();
+        fx.sendRequest(1, "f.bin");
+        QCOMPARE(blockOf(fx.receive()), 1);
+        QVERIFY(fx.transferPort() != firstPort);
+        QCOMPARE(fx.listLines(),
+                 (QStringList{"Timeout error sending f.bin to  (127.0.0.1), 512 bytes",
+                              "Sending f.bin to  (127.0.0.1)"}));
+        QCOMPARE(fx.listTags(), (QList<qint32>{1, 2}));
+        QCOMPARE(fx.logLines().at(1),
+                 QStringLiteral("Timeout error sending f.bin to 127.0.0.1, 512 bytes"));
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
+        // A name the transfer strips ("/f.bin" is kept as "f.bin") does not match.
+        fx.sendRequest(1, "/f.bin");
+        fx.receive();
+        QCOMPARE(fx.events.size(), 1);
+    }
+
+    void progressLinesAreRateLimited() {
+        TransferFixture fx;
+        fx.writeFile("p.bin", pattern(512 * 200));
+        fx.sendRequest(1, "p.bin");
+        QByteArray p = fx.receive();
+        QStringList seen;
+        for (int block = 1; block <= 120; ++block) {
+            fx.ack(block);
+            p = fx.receive();
+            if (seen.isEmpty() || seen.last() != fx.listLines().first()) {
+                seen << fx.listLines().first();
+            }
+        }
+        // The 51st ACK gives a line; the 102nd comes within 0.1 s of virtual time and does not.
+        QCOMPARE(seen, (QStringList{"Sending p.bin to  (127.0.0.1)",
+                                    "Sending p.bin to  (127.0.0.1), 25600 bytes (25%)"}));
+    }
+
+    void shutdownReleasesEverythingWithoutReports() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(3000));
+        const int fds = TransferFixture::openDescriptors();
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        TFTPServer().ExitSelection_Click();
+        TransferFixture::settle();
+        QVERIFY(fx.events.isEmpty());
+        QCOMPARE(fx.listLines(), QStringList{"Sending f.bin to  (127.0.0.1)"});
+        QVERIFY(TransferFixture::openDescriptors() < fds + 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransmitForm)
+#include "tst_transmit_form.moc"
