@@ -6,18 +6,11 @@
 #include "engine/tftp_server_core.h"
 #include "platform/yield.h"
 
-#include <cerrno>
-#include <cstdint>
-
-#include <unistd.h>
-
 namespace {
 
 constexpr const char* kCaption = "Receiving TFTP File";
 // Every ERROR of a write transfer carries code 0.
 constexpr quint16 kCode = 0;
-constexpr int kProgressEvery = 50;
-constexpr float kProgressGapSeconds = 0.1f;
 
 const QString kErrTransmitOnly =
     QStringLiteral("TFTP Server Error: server is configured for transmit only");
@@ -27,21 +20,6 @@ const QString kErrTimeout = QStringLiteral(
     "Quorvane TFTP Server is running, but times out waiting for client to send data.");
 const QString kSharingViolation = QStringLiteral("Sharing Violation");
 const QString kFileOpenError = QStringLiteral("File Open Error ");
-
-// LOCAL STAND-IN for a SetEndOfFile of the file layer, which has none yet: cuts the file to
-// length 0. The file layer's handles carry the descriptor plus one. Returns 0 or an error code.
-platform::DWORD TruncateToStart(platform::HANDLE file) {
-    const int fd = int(reinterpret_cast<std::intptr_t>(file) - 1);
-    while (::ftruncate(fd, 0) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        return errno == EACCES || errno == EPERM ? platform::ERROR_ACCESS_DENIED
-               : errno == EIO                    ? platform::ERROR_IO_DEVICE
-                                                 : platform::ERROR_GEN_FAILURE;
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -155,7 +133,10 @@ bool ReceiveForm::OpenWriteFile(const QByteArray& path) {
     // file is then exactly what the client sent, also when the transfer times out part-way.
     platform::DWORD high = 0;
     if (platform::GetFileSize(FileHandle, &high) != 0 || high != 0) {
-        openError_ = TruncateToStart(FileHandle);
+        platform::SetFilePointer(FileHandle, 0, nullptr, platform::FILE_BEGIN);
+        if (!platform::SetEndOfFile(FileHandle)) {
+            openError_ = platform::GetLastError();
+        }
     }
     return openError_ == 0;
 }
@@ -205,22 +186,12 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
                                  platform::DWORD(size), &written, nullptr)) {
             written = 0;
         }
-        if (PacketCount >= kProgressEvery) {
-            const float now = platform::Clock::SecondsSinceMidnight();
-            // After midnight the clock starts again from 0: compare across the day boundary,
-            // so a transfer running through midnight still gets at most one line in 0.1 s.
-            const float seen = now + 43200.0f < NextLogUpdate ? now + 86400.0f : now;
-            if (NextLogUpdate < seen) {
-                BytesReceived = qint32(offset + written);
-                TFTPServer().UpdateLog(
-                    ID, QStringLiteral("Receiving ") + Filename + QStringLiteral(" from ") +
-                            DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
-                            QString::number(BytesReceived) + QStringLiteral(" bytes"));
-                NextLogUpdate = now + kProgressGapSeconds;
-            }
-            PacketCount = 0;
-        } else {
-            ++PacketCount;
+        if (ProgressLineDue()) {
+            BytesReceived = qint32(offset + written);
+            TFTPServer().UpdateLog(
+                ID, QStringLiteral("Receiving ") + Filename + QStringLiteral(" from ") + DNSName +
+                        QStringLiteral(" (") + IP + QStringLiteral("), ") +
+                        QString::number(BytesReceived) + QStringLiteral(" bytes"));
         }
     }
     AckHigh = quint8(datagram_[2]);

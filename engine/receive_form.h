@@ -40,8 +40,6 @@ private:
     quint8 AckHigh = 0;
     quint8 AckLow = 0;
     qint32 BytesReceived = 0;
-    float NextLogUpdate = 0;
-    qint32 PacketCount = 0;
     platform::DWORD openError_ = 0;
     QByteArray datagram_;
 };

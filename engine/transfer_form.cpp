@@ -55,6 +55,27 @@ bool TransferForm::LeavesRoot() const {
     return platform::LeavesRoot(Globals::RootDir.toLatin1(), RelativePath());
 }
 
+bool TransferForm::ProgressLineDue() {
+    constexpr int kProgressEvery = 50;
+    constexpr float kProgressGapSeconds = 0.1f;
+    constexpr float kHalfDay = 43200.0f;
+    constexpr float kDay = 86400.0f;
+    if (PacketCount < kProgressEvery) {
+        ++PacketCount;
+        return false;
+    }
+    PacketCount = 0;
+    const float now = platform::Clock::SecondsSinceMidnight();
+    // After midnight the clock starts again from 0: compare across the day boundary, so a
+    // transfer running through midnight still gets at most one line in 0.1 s.
+    const float seen = now + kHalfDay < NextLogUpdate ? now + kDay : now;
+    if (seen <= NextLogUpdate) {
+        return false;
+    }
+    NextLogUpdate = now + kProgressGapSeconds;
+    return true;
+}
+
 void TransferForm::CloseFile() {
     if (FileHandle) {
         platform::CloseHandle(FileHandle);

@@ -54,8 +54,15 @@ protected:
     // Releases the file, the lookup and the socket; every unload runs it.
     void Release();
 
+    // Counts one packet towards the next progress check: true when a progress line is due,
+    // at every 51st packet and at most once in 0.1 s.
+    bool ProgressLineDue();
+
     platform::HANDLE FileHandle = nullptr;
     qint16 RetryCount = 0;
+    // Earliest time of day (seconds since midnight) for the next progress line.
+    float NextLogUpdate = 0;
+    qint32 PacketCount = 0;
 
 private:
     void DNS_Event10(const QString& hostName, const QString& address, int status,

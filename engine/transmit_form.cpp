@@ -12,8 +12,6 @@ constexpr const char* kCaption = "Sending TFTP File";
 constexpr qint16 kCodeUndefined = 0;
 constexpr qint16 kCodeNotFound = 1;
 constexpr qint16 kCodeAccess = 2;
-constexpr int kProgressEvery = 50;
-constexpr float kProgressGapSeconds = 0.1f;
 
 const QString kErrReceiveOnly =
     QStringLiteral("TFTP Server Error: server is configured for receive only");
@@ -202,18 +200,8 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     if (datagram_.size() < TftpPackets::kHeaderSize) {
         return;
     }
-    if (PacketCount >= kProgressEvery) {
-        PacketCount = 0;
-        const float now = platform::Clock::SecondsSinceMidnight();
-        // After midnight the clock starts again from 0: compare across the day boundary, so a
-        // transfer running through midnight still gets at most one line in 0.1 s.
-        const float seen = now + 43200.0f < NextLogUpdate ? now + 86400.0f : now;
-        if (seen > NextLogUpdate && FileSize > 0) {
-            TFTPServer().UpdateLog(ID, ProgressLine());
-            NextLogUpdate = now + kProgressGapSeconds;
-        }
-    } else {
-        ++PacketCount;
+    if (ProgressLineDue() && FileSize > 0) {
+        TFTPServer().UpdateLog(ID, ProgressLine());
     }
     if (TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
         return;

@@ -41,7 +41,5 @@ private:
     bool LastBlockSent = false;
     char Buffer[516] = {};
     QByteArray LastPacket;
-    float NextLogUpdate = 0;
-    qint32 PacketCount = 0;
     QByteArray datagram_;
 };

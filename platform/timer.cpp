@@ -39,8 +39,7 @@ void Timer::SetEnabled(bool on) {
 }
 
 void Timer::Restart() {
-    enabled_ = false;
-    arm();
+    // One start restarts a running QTimer: no need to stop it first.
     enabled_ = true;
     arm();
 }

@@ -601,6 +601,24 @@ DWORD GetFileSize(HANDLE file, DWORD* high) {
     return static_cast<DWORD>(size & 0xFFFFFFFF);
 }
 
+bool SetEndOfFile(HANDLE file) {
+    const int fd = FdOf(file);
+    if (fd < 0) {
+        return false;
+    }
+    const off_t here = ::lseek(fd, 0, SEEK_CUR);
+    if (here < 0) {
+        return FailErrno(errno);
+    }
+    while (::ftruncate(fd, here) != 0) {
+        if (errno != EINTR) {
+            return FailErrno(errno);
+        }
+    }
+    lastError = ERROR_SUCCESS;
+    return true;
+}
+
 bool CloseHandle(HANDLE handle) {
     const int fd = FdOf(handle);
     if (fd < 0)

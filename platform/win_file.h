@@ -94,6 +94,8 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
 
 // The size's low half; the high half goes to `high` when given.
 DWORD GetFileSize(HANDLE file, DWORD* high);
+// Cuts the file (open for writing) at its current position.
+bool SetEndOfFile(HANDLE file);
 
 bool CloseHandle(HANDLE handle);
 

@@ -186,6 +186,21 @@ void TransferFixture::settle(int ms) {
 
 int TransferFixture::openDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd"))
-                   .entryList(QDir::NoDotAndDotDot | QDir::System)
+                   .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
                    .size());
+}
+
+int TransferFixture::openFilesBeneath(const QString& folder) {
+    const QString inside = QDir(folder).canonicalPath() + QLatin1Char('/');
+    int count = 0;
+    // Each entry is a link to what the descriptor has open; an open file's link is not broken,
+    // so it is listed among the files.
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd"))
+                                  .entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& fd : fds) {
+        if (fd.symLinkTarget().startsWith(inside)) {
+            ++count;
+        }
+    }
+    return count;
 }

@@ -44,6 +44,8 @@ public:
     // Lets the server take and answer what was sent.
     static void settle(int ms = 20);
     static int openDescriptors();
+    // Descriptors of this process open on files inside `folder` (the folder itself excluded).
+    static int openFilesBeneath(const QString& folder);
 
     // "TransmitComplete name ip error" and the like, in the order raised.
     QStringList events;

@@ -329,6 +329,22 @@ private slots:
         QCOMPARE(fx.events.size(), 1);
     }
 
+    void repeatedRequestDuringTheStartYieldCancelsBeforeAnythingIsSent() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(100));
+        const QByteArray rrq = TransferFixture::request(1, "f.bin");
+        fx.client.writeDatagram(rrq, QHostAddress::LocalHost, fx.serverPort);
+        fx.client.writeDatagram(rrq, QHostAddress::LocalHost, fx.serverPort);
+        TransferFixture::settle();
+        // The first transfer ended inside its start: it sends nothing and adds no line.
+        const QByteArray p = fx.receive();
+        QCOMPARE(blockOf(p), 1);
+        QVERIFY(fx.silent());
+        QCOMPARE(fx.listLines(), QStringList{"Sending f.bin to  (127.0.0.1)"});
+        QCOMPARE(fx.listTags(), QList<qint32>{2});
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
+    }
+
     void progressLinesAreRateLimited() {
         TransferFixture fx;
         fx.writeFile("p.bin", pattern(512 * 200));
