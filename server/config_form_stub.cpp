@@ -1,0 +1,3 @@
+#include "server/config_form_stub.h"
+
+void ShowConfigForm() {}
