@@ -7,9 +7,9 @@
 
 namespace platform {
 
-namespace {
+namespace {} // namespace
 
-qint16 buttonNumber(Qt::MouseButton button) {
+qint16 MouseButtonNumber(Qt::MouseButton button) {
     switch (button) {
     case Qt::LeftButton:
         return 1;
@@ -22,7 +22,7 @@ qint16 buttonNumber(Qt::MouseButton button) {
     }
 }
 
-qint16 shiftState(Qt::KeyboardModifiers modifiers) {
+qint16 ShiftState(Qt::KeyboardModifiers modifiers) {
     qint16 shift = 0;
     if (modifiers & Qt::ShiftModifier)
         shift |= 1;
@@ -32,8 +32,6 @@ qint16 shiftState(Qt::KeyboardModifiers modifiers) {
         shift |= 4;
     return shift;
 }
-
-} // namespace
 
 SSPanel::SSPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -82,13 +80,13 @@ void SSPanel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         leftPressed_ = true;
     const QPointF at = event->position() * kTwipsPerPixel;
-    emit MouseDown(buttonNumber(event->button()), shiftState(event->modifiers()),
+    emit MouseDown(MouseButtonNumber(event->button()), ShiftState(event->modifiers()),
                    static_cast<float>(at.x()), static_cast<float>(at.y()));
 }
 
 void SSPanel::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF at = event->position() * kTwipsPerPixel;
-    emit MouseUp(buttonNumber(event->button()), shiftState(event->modifiers()),
+    emit MouseUp(MouseButtonNumber(event->button()), ShiftState(event->modifiers()),
                  static_cast<float>(at.x()), static_cast<float>(at.y()));
     if (event->button() == Qt::LeftButton && std::exchange(leftPressed_, false) &&
         rect().contains(event->position().toPoint()))

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "platform/twips.h"
 #include <QFrame>
 #include <QString>
 #include <QStringList>
 
 namespace platform {
+
+// The mouse button (1 left, 2 right, 4 middle) and shift state (1 Shift, 2 Ctrl, 4 Alt) as the
+// mouse events of the window controls report them.
+qint16 MouseButtonNumber(Qt::MouseButton button);
+qint16 ShiftState(Qt::KeyboardModifiers modifiers);
 
 // A raised three-dimensional panel with a caption that may hold several lines (CR LF, CR or LF
 // between them); a container for other controls. Mouse buttons are numbered 1 (left), 2
@@ -12,8 +18,6 @@ namespace platform {
 class SSPanel : public QFrame {
     Q_OBJECT
 public:
-    static constexpr int kTwipsPerPixel = 15;
-
     explicit SSPanel(QWidget* parent = nullptr);
 
     QString Caption() const { return caption_; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/twips.h"
 #include <QLabel>
 #include <QList>
 #include <QString>
@@ -29,7 +30,6 @@ private:
 class StatusBar : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kTwipsPerPixel = 15;
     static constexpr int kDefaultHeightTwips = 255;
 
     explicit StatusBar(QWidget* parent = nullptr);

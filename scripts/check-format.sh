@@ -2,6 +2,7 @@
 # Fails when clang-format would change any of our C++ files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' |
+                     while read -r f; do [ -f "$f" ] && echo "$f"; done)
 [ ${#files[@]} -eq 0 ] && exit 0
 clang-format --dry-run --Werror "${files[@]}"

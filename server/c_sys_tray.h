@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/notify_icon.h"
+#include "platform/twips.h"
 
 #include <QList>
 #include <QPair>
@@ -10,6 +11,8 @@
 #include <QWidget>
 
 #include <cstdint>
+
+using platform::kTwipsPerPixel;
 
 // The stored properties of a control, in the order they were written.
 class PropertyBag {
@@ -72,7 +75,6 @@ public:
     static cSysTray* FromUserData(platform::LONG userData);
 
     static constexpr int kSideTwips = 510;
-    static constexpr int kTwipsPerPixel = 15;
 
 signals:
     void MouseMove(qint32 ID);

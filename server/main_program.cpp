@@ -4,6 +4,7 @@
 #include "engine/ip_range.h"
 #include "platform/form.h"
 #include "platform/msg_box.h"
+#include "server/automation_bus.h"
 #include "server/single_instance.h"
 #include "server/tftp_server_window.h"
 #include "toolkit/help_menu_functions.h"
@@ -63,6 +64,9 @@ int Main(int argc, char** argv) {
         if (platform::Forms::Count() == 0) {
             return 0;
         }
+    } else if (!StartAutomationBus()) {
+        // Nobody could reach the server: no bus, or another process serves the name.
+        return 1;
     }
     return QApplication::exec();
 }

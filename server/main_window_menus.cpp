@@ -1,8 +1,8 @@
 // The main window's menus, the tray icon's popup menu and their handlers.
-#include "server/config_form_stub.h"
-#include "server/launch_tool_stub.h"
+#include "server/config_form.h"
+#include "server/launch_tool.h"
 #include "server/tftp_server_window.h"
-#include "toolkit/about_box_stub.h"
+#include "toolkit/about_box.h"
 #include "toolkit/help_menu_functions.h"
 
 #include <QCursor>

@@ -2,6 +2,7 @@
 
 #include "engine/globals.h"
 #include "platform/msg_box.h"
+#include "platform/twips.h"
 #include "server/program_icon.h"
 #include "toolkit/help_menu_functions.h"
 
@@ -26,7 +27,7 @@ constexpr const char* kPortTaken = "A TFTP Server is already running on port ";
 constexpr int kTftpPort = 69;
 
 // The window's design, in twips.
-constexpr int kTwipsPerPixel = 15;
+using platform::kTwipsPerPixel;
 constexpr int kClientWidth = 5610;
 constexpr int kClientHeight = 3225;
 constexpr int kBannerLeft = 720;
@@ -52,7 +53,7 @@ const QColor kLinkLineColour(0, 0, 255);
 constexpr int kHelpContext = 2000;
 
 constexpr int px(int twips) {
-    return twips / kTwipsPerPixel;
+    return platform::TwipsToPixels(twips);
 }
 
 bool g_automation = false;

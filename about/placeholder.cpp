@@ -1,1 +1,0 @@
-// Keeps the folder's target buildable before its first source lands.

@@ -1,3 +1,0 @@
-#include "server/config_form_stub.h"
-
-void ShowConfigForm() {}

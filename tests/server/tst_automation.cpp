@@ -1,0 +1,340 @@
+// The automation class Server in this process: its start, stop and window, the setting puts
+// and the relay of write-request events, with a fake sink in place of the client's.
+#include "engine/globals.h"
+#include "engine/transfer_fixture.h"
+#include "platform/msg_box.h"
+#include "platform/registry.h"
+#include "server/automation_ip_range.h"
+#include "server/automation_server.h"
+#include "server/tftp_server_window.h"
+#include "toolkit/registry_support.h"
+
+#include <QDir>
+#include <QMainWindow>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kApp = QStringLiteral("TFTP Server");
+const QString kConfig = QStringLiteral("Config");
+const QString kErrors = QLatin1String(AutomationBus::kErrorPrefix);
+
+QString stored(const QString& value) {
+    return RegistrySupport::GetRegSetting(kApp, kConfig, value, QStringLiteral("(none)"));
+}
+
+void store(const QString& value, const QVariant& setting) {
+    RegistrySupport::SaveRegSetting(kApp, kConfig, value, setting);
+}
+
+TFTPServerWindow* window() {
+    return static_cast<TFTPServerWindow*>(TFTPServerInstance());
+}
+
+// A client's sink: records each event and may rename the file.
+class SinkServer : public Server {
+public:
+    QStringList calls;
+    QString renameTo;
+
+protected:
+    void CallSink(const QString& member, QVariantList& args) override {
+        QStringList parts{member};
+        for (const QVariant& a : std::as_const(args)) {
+            parts << a.toString();
+        }
+        calls << parts.join(QLatin1Char(' '));
+        if (member == QLatin1String("ReceiveStart") && !renameTo.isEmpty()) {
+            args[0] = renameTo;
+        }
+    }
+};
+
+// The process as automation mode leaves it before a client's Start: settings stored, no
+// window loaded.
+struct AutomationFixture {
+    AutomationFixture() {
+        store(QStringLiteral("RootDir"), fx.root());
+        store(QStringLiteral("ReceiveOnly"), false);
+        store(QStringLiteral("TransmitOnly"), false);
+        store(QStringLiteral("Logging"), true);
+        store(QStringLiteral("LogFile"), fx.work.filePath(QStringLiteral("transfers.log")));
+        store(QStringLiteral("TaskBar"), false);
+        MainWindow().ExitSelection_Click();
+    }
+    // The listening port moves with each load.
+    void follow() { fx.serverPort = quint16(window()->TFTP->LocalPort()); }
+    void write(const QByteArray& name, const QByteArray& bytes) {
+        fx.sendRequest(2, name);
+        const QByteArray ack0 = fx.receive();
+        QCOMPARE(ack0, QByteArray("\0\4\0\0", 4));
+        fx.sendToTransfer(TransferFixture::data(1, bytes));
+        QCOMPARE(fx.receive(), QByteArray("\0\4\0\1", 4));
+        TransferFixture::settle();
+    }
+
+    TransferFixture fx;
+};
+
+} // namespace
+
+class TestAutomation : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        SetTFTPServerFactory([] { return new TFTPServerWindow; });
+        SetAutomationMode(true);
+    }
+    void init() {
+        boxes.clear();
+        platform::SetMsgBoxResponder([this](const QString& text, int, const QString&) {
+            boxes << text;
+            return 1;
+        });
+    }
+
+    void creationReadsSettingsAndForcesTheTrayIcon() {
+        AutomationFixture a;
+        store(QStringLiteral("InactivityTimer"), 7);
+        Globals::TaskBar = false;
+        Globals::RootDir.clear();
+        Globals::MinutesRemaining = 1;
+        Server server;
+        QCOMPARE(Globals::RootDir, a.fx.root());
+        QVERIFY(Globals::TaskBar);
+        QCOMPARE(stored(QStringLiteral("TaskBar")), QStringLiteral("False"));
+        QCOMPARE(Globals::MinutesRemaining, 7);
+        QVERIFY(!server.Ready);
+        QVERIFY(server.LastError.isEmpty());
+        QVERIFY(!TFTPServerLoaded());
+
+        server.Start();
+        QVERIFY(server.Ready);
+        QVERIFY(window()->SysTray->InTray());
+        QVERIFY(!window()->Window->isVisible());
+    }
+
+    void secondStartLoadsNothing() {
+        AutomationFixture a;
+        Server server;
+        server.Start();
+        QVERIFY(server.Ready);
+        const quint64 generation = window()->LoadGeneration();
+        server.setProperty("Ready", false);
+        server.setProperty("LastError", QStringLiteral("left by the client"));
+        server.Start();
+        QVERIFY(server.Ready);
+        QVERIFY(server.LastError.isEmpty());
+        QCOMPARE(window()->LoadGeneration(), generation);
+        QCOMPARE(platform::Forms::Count(), 1);
+    }
+
+    void startWithPortHeldFailsQuietlyThenSucceeds() {
+        AutomationFixture a;
+        Server server;
+        auto holder = std::make_unique<platform::UdpSocketControl>();
+        QVERIFY(holder->Bind(0));
+        TFTPServerCore::ListenPort = holder->LocalPort();
+        server.Start();
+        QVERIFY(!server.Ready);
+        QCOMPARE(server.LastError, QStringLiteral("Object was unloaded"));
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(!TFTPServerLoaded());
+        QVERIFY(!window()->Window->isVisible());
+        QVERIFY(!window()->SysTray->InTray());
+        // Still not started: the window cannot be shown.
+        server.ShowStatusWindow();
+        QCOMPARE(server.TakeError(), kErrors + QStringLiteral("ObjectNotSet"));
+
+        holder.reset();
+        server.Start();
+        QVERIFY(server.Ready);
+        QVERIFY(server.LastError.isEmpty());
+        QVERIFY(TFTPServerLoaded());
+        TFTPServerCore::ListenPort = 0;
+    }
+
+    void showStatusWindowNeedsAStartAndRestores() {
+        AutomationFixture a;
+        Server server;
+        server.ShowStatusWindow();
+        QString message;
+        QCOMPARE(server.TakeError(&message), kErrors + QStringLiteral("ObjectNotSet"));
+        QCOMPARE(message, QStringLiteral("Object variable or With block variable not set"));
+        QVERIFY(!TFTPServerLoaded());
+
+        server.Start();
+        QVERIFY(!window()->Window->isVisible());
+        server.ShowStatusWindow();
+        QVERIFY(server.TakeError().isEmpty());
+        QVERIFY(window()->Window->isVisible());
+        window()->Window->showMinimized();
+        server.ShowStatusWindow();
+        QVERIFY(!window()->Window->isMinimized());
+    }
+
+    void flagPutIsStoredAndLeavesTheOtherFlag_data() {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<QString>("other");
+        QTest::newRow("ReceiveOnly") << "ReceiveOnly"
+                                     << "TransmitOnly";
+        QTest::newRow("TransmitOnly") << "TransmitOnly"
+                                      << "ReceiveOnly";
+    }
+    void flagPutIsStoredAndLeavesTheOtherFlag() {
+        QFETCH(QString, flag);
+        QFETCH(QString, other);
+        AutomationFixture a;
+        Server server;
+        QVERIFY(server.setProperty(flag.toLatin1(), true));
+        QCOMPARE(server.property(flag.toLatin1()).toBool(), true);
+        QCOMPARE(server.property(other.toLatin1()).toBool(), false);
+        QCOMPARE(stored(flag), QStringLiteral("True"));
+        QCOMPARE(stored(other), QStringLiteral("False"));
+        QVERIFY(!TFTPServerLoaded()); // the status bar is not touched
+        // Both on: every request is refused, as the two flags say.
+        QVERIFY(server.setProperty(other.toLatin1(), true));
+        QVERIFY(Globals::ReceiveOnly && Globals::TransmitOnly);
+        QCOMPARE(stored(other), QStringLiteral("True"));
+    }
+
+    void rootDirPutStoresShowsAndRunsTheServer() {
+        AutomationFixture a;
+        Server server;
+        const QString missing = a.fx.path(QStringLiteral("not/there"));
+        server.setProperty("RootDir", missing);
+        QVERIFY(server.TakeError().isEmpty());
+        QCOMPARE(Globals::RootDir, missing);
+        QCOMPARE(server.property("RootDir").toString(), missing);
+        QCOMPARE(stored(QStringLiteral("RootDir")), missing);
+        QVERIFY(!QDir(missing).exists());
+        // The status bar's window was loaded for it, hidden: the server runs without a Start.
+        QVERIFY(TFTPServerLoaded());
+        QVERIFY(!window()->Window->isVisible());
+        QCOMPARE(window()->StatusBar->Panels(QStringLiteral("Status"))->Text(), missing);
+        const quint64 generation = window()->LoadGeneration();
+        server.Start();
+        QVERIFY(server.Ready);
+        QCOMPARE(window()->LoadGeneration(), generation);
+    }
+
+    void writeRequestRaisesBothEventsAndTheSinkMayRename() {
+        AutomationFixture a;
+        SinkServer server;
+        QSignalSpy starts(&server, &Server::ReceiveStart);
+        QSignalSpy completes(&server, &Server::ReceiveComplete);
+        server.Start();
+        a.follow();
+        server.renameTo = QStringLiteral("renamed.bin");
+
+        a.fx.sendRequest(2, "asked.bin");
+        // The start event came before the transfer answered.
+        QCOMPARE(server.calls, QStringList{"ReceiveStart asked.bin 127.0.0.1"});
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        a.fx.sendToTransfer(TransferFixture::data(1, "hello"));
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\1", 4));
+        TransferFixture::settle();
+
+        QCOMPARE(server.calls, (QStringList{"ReceiveStart asked.bin 127.0.0.1",
+                                            "ReceiveComplete renamed.bin 127.0.0.1 false"}));
+        QCOMPARE(a.fx.readFile(QStringLiteral("renamed.bin")), QByteArray("hello"));
+        QVERIFY(!QFile::exists(a.fx.path(QStringLiteral("asked.bin"))));
+        // The signals carry what the server went on with.
+        QCOMPARE(starts.size(), 1);
+        QCOMPARE(starts.at(0), (QVariantList{"renamed.bin", "127.0.0.1"}));
+        QCOMPARE(completes.size(), 1);
+        QCOMPARE(completes.at(0), (QVariantList{"renamed.bin", "127.0.0.1", false}));
+    }
+
+    void readRequestRaisesNothing() {
+        AutomationFixture a;
+        SinkServer server;
+        QSignalSpy starts(&server, &Server::ReceiveStart);
+        server.Start();
+        a.follow();
+        a.fx.writeFile(QStringLiteral("out.bin"), "data");
+        a.fx.sendRequest(1, "out.bin");
+        QCOMPARE(a.fx.fetchRest(a.fx.receive()), QByteArray("data"));
+        TransferFixture::settle();
+        QVERIFY(server.calls.isEmpty());
+        QCOMPARE(starts.size(), 0);
+    }
+
+    void terminateStopsEverythingAndStartRunsAgain() {
+        AutomationFixture a;
+        SinkServer server;
+        server.Start();
+        a.follow();
+        a.fx.sendRequest(2, "cut.bin");
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        QCOMPARE(platform::Forms::Count(), 2);
+        const quint64 generation = window()->LoadGeneration();
+
+        server.Terminate();
+        TransferFixture::settle();
+        QCOMPARE(platform::Forms::Count(), 0);
+        QVERIFY(!window()->SysTray->InTray());
+        QVERIFY(server.Ready); // unchanged
+        QCOMPARE(server.calls, QStringList{"ReceiveStart cut.bin 127.0.0.1"});
+        server.ShowStatusWindow();
+        QCOMPARE(server.TakeError(), kErrors + QStringLiteral("ObjectNotSet"));
+
+        server.Start();
+        QVERIFY(server.Ready);
+        QVERIFY(TFTPServerLoaded());
+        QVERIFY(window()->LoadGeneration() > generation);
+        a.follow();
+        a.write("again.bin", "x");
+        QCOMPARE(server.calls.size(), 3); // connected again
+    }
+
+    void serverStoppedByOtherMeansKeepsItsWindow() {
+        AutomationFixture a;
+        Server server;
+        server.Start();
+        MainWindow().ExitSelection_Click();
+        QVERIFY(!TFTPServerLoaded());
+        server.Start();
+        QVERIFY(server.Ready);
+        QVERIFY(!TFTPServerLoaded());
+        server.ShowStatusWindow();
+        QVERIFY(server.TakeError().isEmpty());
+        QVERIFY(TFTPServerLoaded());
+        QVERIFY(window()->Window->isVisible());
+    }
+
+    void ipRangeReadsFailOnlyForAbsurdKeys_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("valid") << "10.0.0.1"
+                               << "R:10.0.0.1:10.0.0.9"
+                               << "";
+        QTest::newRow("overflow") << "99999999999.0.0.0"
+                                  << ""
+                                  << "Overflow";
+    }
+    void ipRangeReadsFailOnlyForAbsurdKeys() {
+        QFETCH(QString, start);
+        QFETCH(QString, key);
+        QFETCH(QString, error);
+        AutomationIPRange range;
+        range.SetStartIP(start);
+        range.SetEndIP(QStringLiteral("10.0.0.9"));
+        QCOMPARE(range.Key(), key);
+        QCOMPARE(range.TakeError(), error.isEmpty() ? QString() : kErrors + error);
+        QCOMPARE(range.EndIP(), QStringLiteral("10.0.0.9"));
+        QVERIFY(range.TakeError().isEmpty());
+        QCOMPARE(range.Acceptable(QStringLiteral("10.0.0.9")), error.isEmpty());
+        QVERIFY(!range.Acceptable(QStringLiteral("10.0.0.10")));
+    }
+
+private:
+    QStringList boxes;
+};
+
+QTEST_MAIN(TestAutomation)
+#include "tst_automation.moc"
