@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, checks formatting and runs every test through CTest.
+# Installs what is missing, checks formatting, fuzzes the datagram handlers for a minute, runs
+# every test once under AddressSanitizer and UndefinedBehaviorSanitizer, then builds normally
+# and runs every test through CTest.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 "$top/scripts/check-format.sh"
+
+"$top/scripts/fuzz.sh"
+
+BUILD_DIR=$top/build-asan "$top/scripts/build.sh" -DDROVEMOOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+(cd "$top/build-asan" &&
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --output-on-failure --parallel "$(nproc)")
+
 BUILD_DIR=${BUILD_DIR:-$top/build} "$top/scripts/build.sh"
 cd "${BUILD_DIR:-$top/build}"
 ctest --output-on-failure --parallel "$(nproc)"
