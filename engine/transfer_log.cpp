@@ -1,5 +1,12 @@
 #include "engine/transfer_log.h"
 
+#include <QTimer>
+
+namespace {
+// Often enough for the eye, rarely enough to cost nothing.
+constexpr int kFlushMs = 50;
+} // namespace
+
 QString EscapeLogText(const QString& text) {
     QString out;
     out.reserve(text.size());
@@ -20,8 +27,29 @@ void TransferLog::SetList(int index, const QString& text) {
         return;
     }
     lines_[index].text = EscapeLogText(text);
-    const QModelIndex i = this->index(index);
-    emit dataChanged(i, i, {Qt::DisplayRole});
+    markChanged(index);
+}
+
+void TransferLog::markChanged(int row) {
+    firstChanged_ = firstChanged_ < 0 ? row : qMin(firstChanged_, row);
+    lastChanged_ = qMax(lastChanged_, row);
+    if (!flush_) {
+        flush_ = new QTimer(this);
+        flush_->setSingleShot(true);
+        flush_->setInterval(kFlushMs);
+        connect(flush_, &QTimer::timeout, this, &TransferLog::flushChanged);
+    }
+    if (!flush_->isActive()) {
+        flush_->start();
+    }
+}
+
+void TransferLog::flushChanged() {
+    const int last = qMin(lastChanged_, int(lines_.size()) - 1);
+    if (firstChanged_ >= 0 && firstChanged_ <= last) {
+        emit dataChanged(index(firstChanged_), index(last));
+    }
+    firstChanged_ = lastChanged_ = -1;
 }
 
 void TransferLog::SetItemData(int index, qint32 tag) {
@@ -29,8 +57,7 @@ void TransferLog::SetItemData(int index, qint32 tag) {
         return;
     }
     lines_[index].tag = tag;
-    const QModelIndex i = this->index(index);
-    emit dataChanged(i, i, {Qt::UserRole});
+    markChanged(index);
 }
 
 int TransferLog::AddItem(const QString& text) {
@@ -45,6 +72,7 @@ int TransferLog::AddItem(const QString& text) {
 void TransferLog::Clear() {
     beginResetModel();
     lines_.clear();
+    firstChanged_ = lastChanged_ = -1;
     endResetModel();
     newIndex_ = -1;
 }

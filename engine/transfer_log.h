@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+class QTimer;
+
 // Control characters in a line are shown as \xHH, so that a client's file name cannot break or
 // forge lines of the transfer list or the log file.
 QString EscapeLogText(const QString& text);
@@ -29,10 +31,17 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
+    // Progress lines rewrite a line many times a second; the views hear of it in one batch.
+    void markChanged(int row);
+    void flushChanged();
+
     struct Line {
         QString text;
         qint32 tag = 0;
     };
     QList<Line> lines_;
     int newIndex_ = -1;
+    int firstChanged_ = -1;
+    int lastChanged_ = -1;
+    QTimer* flush_ = nullptr;
 };

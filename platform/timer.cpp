@@ -17,7 +17,7 @@ Timer::Timer(int intervalMs, bool enabled, QObject* parent)
     } else {
         real_ = new QTimer(this);
         real_->setTimerType(Qt::CoarseTimer);
-        connect(real_, &QTimer::timeout, this, &Timer::Tick);
+        connect(real_, &QTimer::timeout, this, &Timer::realTimeout);
     }
     SetEnabled(enabled);
 }
@@ -39,13 +39,36 @@ void Timer::SetEnabled(bool on) {
 }
 
 void Timer::Restart() {
-    // One start restarts a running QTimer: no need to stop it first.
+    if (real_ && enabled_ && real_->isActive()) {
+        restartedAt_.start();
+        restartNoted_ = true;
+        return;
+    }
     enabled_ = true;
     arm();
 }
 
+void Timer::realTimeout() {
+    if (restartNoted_) {
+        restartNoted_ = false;
+        const qint64 left = interval_ - restartedAt_.elapsed();
+        if (left > 0) {
+            real_->start(int(left));
+            shortened_ = true;
+            return;
+        }
+    }
+    if (shortened_) {
+        shortened_ = false;
+        real_->start(interval_);
+    }
+    emit Tick();
+}
+
 void Timer::arm() {
     const bool running = enabled_ && interval_ > 0;
+    restartNoted_ = false;
+    shortened_ = false;
     if (real_) {
         if (running) {
             real_->start(interval_);

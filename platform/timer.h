@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 
 class QTimer;
@@ -31,10 +32,16 @@ signals:
 private:
     friend class VirtualTime;
     void arm();
+    void realTimeout();
 
     int interval_ = 0;
     bool enabled_ = false;
     QTimer* real_ = nullptr;
+    // A running QTimer is not restarted on every Restart (a transfer restarts its timer for
+    // every datagram): the restart is only noted, and a tick that comes too early is put off.
+    QElapsedTimer restartedAt_;
+    bool restartNoted_ = false;
+    bool shortened_ = false;
     qint64 dueMs_ = -1; // in virtual time
     quint64 armOrder_ = 0;
 };

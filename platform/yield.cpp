@@ -2,23 +2,78 @@
 
 #include "platform/form.h"
 
-#include <QMetaObject>
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QPointer>
+
+#include <deque>
 
 namespace platform {
 
-void Yield(Form* form, std::function<void()> rest) {
-    QPointer<Form> guard(form);
-    const quint64 generation = form->LoadGeneration();
-    // The form is the context object: if it is deleted meanwhile, the call is dropped.
-    QMetaObject::invokeMethod(
-        form,
-        [guard, generation, rest = std::move(rest)] {
-            if (guard && guard->IsLoaded() && guard->LoadGeneration() == generation) {
-                rest();
+namespace {
+
+struct Continuation {
+    QPointer<Form> form;
+    quint64 generation;
+    std::function<void()> rest;
+};
+
+// The continuations wait in one queue that the event loop drains at the start of its next pass:
+// after the handler that yielded has returned and the events already pending (datagrams seen by
+// the same poll, posted calls) have had their turn, and before the loop sleeps. Unlike a posted
+// call per yield, this costs no wake-up of the loop, which matters at one yield per block.
+class YieldQueue : public QObject {
+public:
+    void Add(Continuation c) {
+        hook();
+        queue_.push_back(std::move(c));
+    }
+
+private:
+    void hook() {
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+        if (hooked_ == dispatcher || !dispatcher) {
+            return;
+        }
+        hooked_ = dispatcher;
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &YieldQueue::drain,
+                Qt::DirectConnection);
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &YieldQueue::drain,
+                Qt::DirectConnection);
+    }
+
+    void drain() {
+        if (queue_.empty()) {
+            return;
+        }
+        QCoreApplication::sendPostedEvents();
+        // Only what was queued before this pass runs now; a continuation that yields again waits
+        // for the next pass. A nested loop (a modal box) drains from the same queue.
+        for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
+            Continuation c = std::move(queue_.front());
+            queue_.pop_front();
+            if (c.form && c.form->IsLoaded() && c.form->LoadGeneration() == c.generation) {
+                c.rest();
             }
-        },
-        Qt::QueuedConnection);
+        }
+        if (!queue_.empty() && hooked_) {
+            hooked_->wakeUp();
+        }
+    }
+
+    std::deque<Continuation> queue_;
+    QPointer<QAbstractEventDispatcher> hooked_;
+};
+
+YieldQueue& yieldQueue() {
+    static YieldQueue* queue = new YieldQueue; // lives as long as the event loop may call it
+    return *queue;
+}
+
+} // namespace
+
+void Yield(Form* form, std::function<void()> rest) {
+    yieldQueue().Add(Continuation{form, form->LoadGeneration(), std::move(rest)});
 }
 
 } // namespace platform
