@@ -1,5 +1,7 @@
 #include "platform/udp_socket_control.h"
 
+#include "platform/yield.h"
+
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -206,6 +208,19 @@ bool UdpSocketControl::SendData(const QByteArray& data) {
             bound_ = true;
             startReceiving();
         }
+    }
+    // Sent from a continuation: on loopback the answer is often there already, so look right
+    // after the continuations instead of in the next poll.
+    if (sent && notifier_ && !readQueued_ && RunningContinuations()) {
+        readQueued_ = true;
+        AfterContinuations([alive = QPointer<UdpSocketControl>(this)] {
+            if (alive) {
+                alive->readQueued_ = false;
+                if (alive->notifier_) {
+                    alive->readPending();
+                }
+            }
+        });
     }
     return sent ? true : fail(error);
 }

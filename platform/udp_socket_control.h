@@ -77,6 +77,7 @@ private:
     QByteArray current_;
     bool hasCurrent_ = false;
     QSocketNotifier* notifier_ = nullptr;
+    bool readQueued_ = false;
     quint64 openGeneration_ = 0; // counts closes, so a reader learns its socket went away
     bool reading_ = false;       // inside readPending: a nested activation must not recurse
     bool rearm_ = false;         // the notifier was paused by such a nested activation

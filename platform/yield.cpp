@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include <deque>
+#include <vector>
 
 namespace platform {
 
@@ -28,6 +29,8 @@ public:
         hook();
         queue_.push_back(std::move(c));
     }
+    bool Running() const { return running_ > 0; }
+    void After(std::function<void()> work) { after_.push_back(std::move(work)); }
 
 private:
     void hook() {
@@ -47,13 +50,23 @@ private:
             return;
         }
         QCoreApplication::sendPostedEvents();
-        // Only what was queued before this pass runs now; a continuation that yields again waits
-        // for the next pass. A nested loop (a modal box) drains from the same queue.
-        for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
-            Continuation c = std::move(queue_.front());
-            queue_.pop_front();
-            if (c.form && c.form->IsLoaded() && c.form->LoadGeneration() == c.generation) {
-                c.rest();
+        // Only what was queued before a round runs in it; what the round and the reads after it
+        // queue waits for the next round. A few rounds per pass keep one busy transfer from
+        // holding up the rest of the loop. A nested loop (a modal box) drains the same queue.
+        for (int round = 0; round < kRoundsPerPass && !queue_.empty(); ++round) {
+            ++running_;
+            for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
+                Continuation c = std::move(queue_.front());
+                queue_.pop_front();
+                if (c.form && c.form->IsLoaded() && c.form->LoadGeneration() == c.generation) {
+                    c.rest();
+                }
+            }
+            --running_;
+            std::vector<std::function<void()>> after;
+            after.swap(after_);
+            for (const auto& work : after) {
+                work();
             }
         }
         if (!queue_.empty() && hooked_) {
@@ -61,7 +74,11 @@ private:
         }
     }
 
+    static constexpr int kRoundsPerPass = 8;
+
     std::deque<Continuation> queue_;
+    std::vector<std::function<void()>> after_;
+    int running_ = 0;
     QPointer<QAbstractEventDispatcher> hooked_;
 };
 
@@ -74,6 +91,14 @@ YieldQueue& yieldQueue() {
 
 void Yield(Form* form, std::function<void()> rest) {
     yieldQueue().Add(Continuation{form, form->LoadGeneration(), std::move(rest)});
+}
+
+bool RunningContinuations() {
+    return yieldQueue().Running();
+}
+
+void AfterContinuations(std::function<void()> work) {
+    yieldQueue().After(std::move(work));
 }
 
 } // namespace platform

@@ -11,4 +11,9 @@ class Form;
 // queued continuation, so handlers that yield never nest inside each other.
 void Yield(Form* form, std::function<void()> rest);
 
+// While continuations run: work to do right after them, in the same pass of the loop. A socket
+// uses it to read at once what its send brought back, instead of waiting for the next poll.
+bool RunningContinuations();
+void AfterContinuations(std::function<void()> work);
+
 } // namespace platform
