@@ -4,6 +4,7 @@
 #include "engine/ip_range.h"
 #include "platform/dns_control.h"
 #include "platform/registry.h"
+#include "platform/win_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -140,6 +141,23 @@ QByteArray TransferFixture::fetchRest(QByteArray packet, int* blocks) {
 bool TransferFixture::silent(int waitMs) {
     settle(waitMs);
     return !client.hasPendingDatagrams();
+}
+
+void* TransferFixture::arrange(const QString& setup) {
+    if (setup == QLatin1String("receiveOnly")) {
+        Globals::ReceiveOnly = true;
+    } else if (setup == QLatin1String("transmitOnly")) {
+        Globals::TransmitOnly = true;
+    } else if (setup == QLatin1String("ranges")) {
+        IPRange r;
+        r.SetStartIP(QStringLiteral("10.0.0.1"));
+        r.SetEndIP(QStringLiteral("10.0.0.9"));
+        IPRanges().Add(r);
+    } else if (setup == QLatin1String("writer")) {
+        return platform::CreateFileBeneath(root().toLatin1(), "a.bin", platform::GENERIC_WRITE,
+                                           platform::FILE_SHARE_READ, platform::OPEN_EXISTING, 0);
+    }
+    return nullptr;
 }
 
 QStringList TransferFixture::listLines() const {

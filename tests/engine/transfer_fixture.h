@@ -36,6 +36,11 @@ public:
     QByteArray fetchRest(QByteArray firstPacket, int* blocks = nullptr);
     quint16 transferPort() const { return lastPort; }
 
+    // Puts the server in the state a refusal case names: "receiveOnly", "transmitOnly",
+    // "ranges" (only 10.0.0.1 to 10.0.0.9 admitted) or "writer" (a.bin held open for writing,
+    // whose handle is returned for the caller to close).
+    void* arrange(const QString& setup);
+
     QStringList listLines() const;
     QList<qint32> listTags() const;
     // The texts of the log file's lines, after the date, time and " :".

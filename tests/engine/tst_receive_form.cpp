@@ -284,20 +284,8 @@ private slots:
         fx.writeFile("a.bin", "data");
         fx.writeFile("sub/x.bin", "data");
         const QString victim = fx.root() + QStringLiteral("/../victim");
-        platform::HANDLE writer = nullptr;
-        if (setup == "transmitOnly") {
-            Globals::TransmitOnly = true;
-        } else if (setup == "ranges") {
-            IPRange r;
-            r.SetStartIP("10.0.0.1");
-            r.SetEndIP("10.0.0.9");
-            IPRanges().Add(r);
-        } else if (setup == "writer") {
-            writer =
-                platform::CreateFileBeneath(fx.root().toLatin1(), "a.bin", platform::GENERIC_WRITE,
-                                            platform::FILE_SHARE_READ, platform::OPEN_EXISTING, 0);
-            QVERIFY(writer != platform::INVALID_HANDLE_VALUE);
-        }
+        platform::HANDLE writer = fx.arrange(setup);
+        QVERIFY(writer != platform::INVALID_HANDLE_VALUE);
         const auto inside = snapshot(fx.root());
         const auto beyond = snapshot(elsewhere.path());
         const int fds = TransferFixture::openDescriptors();

@@ -196,20 +196,8 @@ private slots:
         fx.writeFile("sub/x.bin", "data");
         fx.writeFile("sub/.hidden", "data");
         QVERIFY(::mkfifo(fx.path("pipe").toLocal8Bit().constData(), 0644) == 0);
-        platform::HANDLE writer = nullptr;
-        if (setup == "receiveOnly") {
-            Globals::ReceiveOnly = true;
-        } else if (setup == "ranges") {
-            IPRange r;
-            r.SetStartIP("10.0.0.1");
-            r.SetEndIP("10.0.0.9");
-            IPRanges().Add(r);
-        } else if (setup == "writer") {
-            writer =
-                platform::CreateFileBeneath(fx.root().toLatin1(), "a.bin", platform::GENERIC_WRITE,
-                                            platform::FILE_SHARE_READ, platform::OPEN_EXISTING, 0);
-            QVERIFY(writer != platform::INVALID_HANDLE_VALUE);
-        }
+        platform::HANDLE writer = fx.arrange(setup);
+        QVERIFY(writer != platform::INVALID_HANDLE_VALUE);
         const int fds = TransferFixture::openDescriptors();
         fx.sendRequest(1, name);
         bool ok = false;
