@@ -250,6 +250,14 @@ bool AboutForm::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
+    // The second press of a double click is a double click only: no press, so its release is
+    // no second click either.
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (mouse->button() == Qt::LeftButton) {
+            pressed_ = nullptr;
+        }
+        return true;
+    }
     if (mouse->button() == Qt::LeftButton) {
         pressed_ = watched;
     }

@@ -141,10 +141,14 @@ void SetDefaultRootDir(const QString& folder) {
     g_defaultRootDir = folder;
 }
 
+QByteArray RootDirPath() {
+    return RootDir.toLocal8Bit();
+}
+
 void LoadSettings() {
     RootDir = Setting(kRootDirValue, DefaultRootDir());
     // One level only: an existing directory or a missing parent is no error here.
-    ::mkdir(RootDir.toLocal8Bit().constData(), 0777);
+    ::mkdir(RootDirPath().constData(), 0777);
     LoadBoolean(TaskBar, kTaskBarValue, true);
     LoadBoolean(ReceiveOnly, kReceiveOnlyValue, true);
     LoadBoolean(TransmitOnly, kTransmitOnlyValue, false);

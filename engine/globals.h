@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -10,6 +11,9 @@ namespace Globals {
 
 // Directory that every requested name is taken relative to.
 extern QString RootDir;
+// RootDir as the file system names it. Names that clients send are appended to it byte for
+// byte; the root itself is text the operator typed, so it takes the system's encoding.
+QByteArray RootDirPath();
 // Show the tray icon.
 extern bool TaskBar;
 // ReceiveOnly refuses read requests, TransmitOnly refuses write requests.

@@ -83,7 +83,7 @@ void ReceiveForm::Receive(QString& F) {
         return;
     }
     // The file is replaced: whatever keeps the delete from working is found out by the open.
-    platform::DeleteFileBeneath(Globals::RootDir.toLatin1(), RelativePath());
+    platform::DeleteFileBeneath(Globals::RootDirPath(), RelativePath());
     platform::SetLastError(platform::ERROR_SUCCESS);
 
     const QString client = TFTP->RemoteHost();
@@ -121,10 +121,10 @@ void ReceiveForm::ContinueReceive() {
 
 bool ReceiveForm::OpenWriteFile(const QByteArray& path) {
     openError_ = 0;
-    FileHandle = platform::CreateFileBeneath(
-        Globals::RootDir.toLatin1(), path, platform::GENERIC_WRITE, platform::FILE_SHARE_READ,
-        platform::OPEN_ALWAYS,
-        platform::FILE_FLAG_SEQUENTIAL_SCAN | platform::FILE_ATTRIBUTE_NORMAL);
+    FileHandle = platform::CreateFileBeneath(Globals::RootDirPath(), path, platform::GENERIC_WRITE,
+                                             platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
+                                             platform::FILE_FLAG_SEQUENTIAL_SCAN |
+                                                 platform::FILE_ATTRIBUTE_NORMAL);
     if (FileHandle == platform::INVALID_HANDLE_VALUE) {
         return true;
     }

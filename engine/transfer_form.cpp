@@ -52,7 +52,7 @@ QByteArray TransferForm::RelativePath() const {
 }
 
 bool TransferForm::LeavesRoot() const {
-    return platform::LeavesRoot(Globals::RootDir.toLatin1(), RelativePath());
+    return platform::LeavesRoot(Globals::RootDirPath(), RelativePath());
 }
 
 bool TransferForm::ProgressLineDue() {

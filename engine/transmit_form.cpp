@@ -91,7 +91,7 @@ void TransmitForm::ContinueTransmit() {
                    QStringLiteral(" (outside the root directory)"));
         return;
     }
-    const QByteArray root = Globals::RootDir.toLatin1();
+    const QByteArray root = Globals::RootDirPath();
     const QString client = TFTP->RemoteHost();
     if (platform::CountPlainFilesBeneath(root, RelativePath()) == 0) {
         const QString line = QStringLiteral("TFTP Error from ") + client +
@@ -138,8 +138,8 @@ void TransmitForm::ContinueTransmit() {
 
 void TransmitForm::OpenReadFile() {
     FileHandle = platform::CreateFileBeneath(
-        Globals::RootDir.toLatin1(), RelativePath(), platform::GENERIC_READ,
-        platform::FILE_SHARE_READ, platform::OPEN_EXISTING, platform::FILE_FLAG_SEQUENTIAL_SCAN);
+        Globals::RootDirPath(), RelativePath(), platform::GENERIC_READ, platform::FILE_SHARE_READ,
+        platform::OPEN_EXISTING, platform::FILE_FLAG_SEQUENTIAL_SCAN);
 }
 
 void TransmitForm::SendBlock() {

@@ -50,8 +50,10 @@ int Main(int argc, char** argv) {
     Globals::LoadSettings();
     LoadIPRanges();
 
+    // Either mode counts as a running instance for a later standalone start.
+    const bool previous = PreviousInstanceRunning();
     if (!AutomationMode()) {
-        if (PreviousInstanceRunning()) {
+        if (previous) {
             platform::MsgBox(QLatin1String(kAlreadyRunning) + QLatin1Char('\r') +
                                  QLatin1String(kLookInTray),
                              platform::vbOKOnly, QLatin1String(platform::kDefaultMsgBoxTitle));
@@ -59,7 +61,12 @@ int Main(int argc, char** argv) {
         }
         platform::Forms::SetOnEmpty([] { QCoreApplication::exit(0); });
         HelpMenuFunctions::HelpFile = Globals::ProgramFolder() + QLatin1String(kHelpFile);
-        MainWindow().Show();
+        // A window that could not bind has shown why and unloaded itself: showing it now would
+        // load it a second time.
+        TFTPServerWindow& window = MainWindow();
+        if (TFTPServerLoaded()) {
+            window.Show();
+        }
         ToolTips::ShowTipOfTheDay(QLatin1String(kTipSection), false);
         if (platform::Forms::Count() == 0) {
             return 0;

@@ -88,7 +88,7 @@ bool QueryStringValue(HKEY hKey, const QString& valueName, QString& text) {
             return false;
         }
         buffer.truncate(static_cast<qsizetype>(size));
-        text = CutAtNul(QString::fromLatin1(buffer));
+        text = CutAtNul(QString::fromLocal8Bit(buffer));
         return true;
     }
     return false;
@@ -98,7 +98,8 @@ bool SetStringValue(HKEY hKey, const QString& valueName, const QString& text) {
     if (hKey == 0) {
         return false;
     }
-    const QByteArray data = text.toLatin1();
+    // Text is kept in the system's encoding, as the paths it names are.
+    const QByteArray data = text.toLocal8Bit();
     // QByteArray keeps a NUL after its last byte: it goes into the value as its terminator.
     return RegSetValueExA(hKey, valueName.toLatin1().constData(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(data.constData()),

@@ -112,6 +112,8 @@ private slots:
     void waitBlocksInTenths();
     void webLinksPauseUnderTheHourglass_data();
     void webLinksPauseUnderTheHourglass();
+    void doubleClickOpensALinkOnce_data();
+    void doubleClickOpensALinkOnce();
 
     void hotSpotsOpenCreditsWindows_data();
     void hotSpotsOpenCreditsWindows();
@@ -486,6 +488,30 @@ void TstAboutDialog::webLinksPauseUnderTheHourglass() {
     QCOMPARE(window->cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(control->cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(boxes_, 0);
+}
+
+void TstAboutDialog::doubleClickOpensALinkOnce_data() {
+    QTest::addColumn<QString>("link");
+    QTest::newRow("package name") << "PackageName";
+    QTest::newRow("wordmark") << "WebHotSpot";
+}
+
+// A double click comes as press, release, double click, release: one click, not two.
+void TstAboutDialog::doubleClickOpensALinkOnce() {
+    QFETCH(QString, link);
+    showAbout(QStringLiteral("P"), QStringLiteral("Pack"), QString(), QString());
+    AboutForm* form = AboutForm::Existing();
+    QWidget* control = form->findChild<QWidget*>(link);
+    const QPoint at = control == form->WebHotSpot ? pointOutside(form->WebHotSpot, form->VardleEgg)
+                                                  : QPoint(2, 2);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(at), QPointF(control->mapToGlobal(at)), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(control, &event);
+    }
+    QCOMPARE(opened_, QStringList{QStringLiteral("https://www.quorvane.net/")});
 }
 
 void TstAboutDialog::hotSpotsOpenCreditsWindows_data() {

@@ -4,6 +4,7 @@
 #include "engine/receive_form.h"
 #include "engine/transmit_form.h"
 #include "platform/win_file.h"
+#include "toolkit/registry_support.h"
 #include "transfer_fixture.h"
 
 #include <QCoreApplication>
@@ -363,6 +364,24 @@ private slots:
         QVERIFY(sendFile(fx, content));
         QVERIFY(fx.readFile("a.bin") == content);
         QCOMPARE(fx.listLines(), QStringList{kReceived.arg("a.bin").arg(700)});
+    }
+
+    // The stored root is text in the system's encoding; the folder made at start, the file
+    // written and the file read back must all be the same one.
+    void storedRootWithNonAsciiNameServesBothWays() {
+        TransferFixture fx;
+        const QString folder = QStringLiteral("caf\u00e9-\u0416");
+        RegistrySupport::SaveRegSetting("TFTP Server", "Config", "RootDir", fx.path(folder));
+        Globals::LoadSettings();
+        QCOMPARE(Globals::RootDir, fx.path(folder));
+        Globals::ReceiveOnly = false;
+        const QByteArray content = pattern(700);
+        fx.sendRequest(2, "up.bin");
+        QCOMPARE(fx.receive(), ackOf(0));
+        QVERIFY(sendFile(fx, content));
+        QVERIFY(fx.readFile(folder + QStringLiteral("/up.bin")) == content);
+        fx.sendRequest(1, "up.bin");
+        QCOMPARE(fx.fetchRest(fx.receive()), content);
     }
 
     // A file that survives its delete must not keep the old file's tail beyond what was sent.

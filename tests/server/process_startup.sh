@@ -67,8 +67,25 @@ kill "$holder"
 INNER
 unshare -n bash "$work/port.sh" "$drovemoor" "$work"
 check "bind failure ends the process" 'grep -q "^bind=0$" "$work/bindresult"'
-check "bind failure tells why" 'grep -q "Cannot start TFTP server." "$work/bind.err" &&
+check "bind failure tells why, once" '[ "$(grep -c "Cannot start TFTP server." "$work/bind.err")" = 1 ] &&
      grep -q "A TFTP Server is already running on port 69" "$work/bind.err"'
+
+# A process started for an automation client is a running instance too.
+lock=${TMPDIR:-/tmp}/drovemoor-$(id -u)-$(printf %s "$QUORVANE_REGISTRY" | sha1sum | cut -c1-16).lock
+cat >"$work/automation.sh" <<'INNER'
+set -u
+ip link set lo up
+"$1" --automation 2>"$2/automation.err" &
+served=$!
+for _ in $(seq 50); do [ -e "$3" ] && ! flock -n "$3" true && break; sleep 0.1; done
+timeout 10 "$1" 2>"$2/standalone.err"
+echo "standalone=$?" >"$2/automationresult"
+kill "$served"; wait "$served" 2>/dev/null
+INNER
+unshare -n dbus-run-session -- bash "$work/automation.sh" "$drovemoor" "$work" "$lock"
+check "standalone start refused while an automation process runs" \
+    'grep -q "^standalone=0$" "$work/automationresult" &&
+     grep -q "The TFTP server is already running !" "$work/standalone.err"'
 
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -105,8 +105,8 @@ void TstRegistrySupport::firstSaveCreatesThePathAndStoresText_data() {
     QTest::newRow("true") << QVariant(true) << QByteArray("True", 5);
     QTest::newRow("number") << QVariant(30) << QByteArray("30", 3);
     QTest::newRow("empty text") << QVariant(QString()) << QByteArray("", 1);
-    QTest::newRow("Latin-1 text") << QVariant(QStringLiteral("/srv/caf\u00e9"))
-                                  << QByteArray("/srv/caf\xe9", 10);
+    QTest::newRow("non-ASCII text") << QVariant(QStringLiteral("/srv/caf\u00e9-\u0416"))
+                                    << QByteArray("/srv/caf\xc3\xa9-\xd0\x96", 14);
 }
 
 void TstRegistrySupport::firstSaveCreatesThePathAndStoresText() {
@@ -134,7 +134,7 @@ void TstRegistrySupport::storedValuesRead_data() {
     QTest::newRow("no bytes at all") << uint(REG_SZ) << QByteArray() << "";
     QTest::newRow("embedded NUL") << uint(REG_SZ) << QByteArray("ab\0cd", 6) << "ab";
     QTest::newRow("no terminating NUL") << uint(REG_SZ) << QByteArray("/srv/tftp") << "/srv/tftp";
-    QTest::newRow("Latin-1") << uint(REG_SZ) << QByteArray("\xe9t\xe9", 4) << "\u00e9t\u00e9";
+    QTest::newRow("UTF-8") << uint(REG_SZ) << QByteArray("\xc3\xa9t\xc3\xa9", 6) << "\u00e9t\u00e9";
     QTest::newRow("dword") << uint(REG_DWORD) << QByteArray("\x01\0\0\0", 4) << "default";
     QTest::newRow("expand text") << uint(REG_EXPAND_SZ) << QByteArray("%TEMP%", 7) << "default";
     QTest::newRow("multi text") << uint(REG_MULTI_SZ) << QByteArray("a\0\0", 3) << "default";
