@@ -14,7 +14,6 @@ constexpr quint16 kCode = 0;
 
 const QString kErrTransmitOnly =
     QStringLiteral("TFTP Server Error: server is configured for transmit only");
-const QString kErrInvalidAccess = QStringLiteral("TFTP Server Error: Invalid access to ");
 const QString kErrTftp = QStringLiteral("TFTP Error: ");
 const QString kErrTimeout = QStringLiteral(
     "Quorvane TFTP Server is running, but times out waiting for client to send data.");
@@ -56,10 +55,7 @@ void ReceiveForm::Receive(QString& F) {
                kErrInvalidAccess + Filename);
         return;
     }
-    while (Filename.startsWith(QLatin1Char('.')) || Filename.startsWith(QLatin1Char('\\')) ||
-           Filename.startsWith(QLatin1Char('/'))) {
-        Filename.remove(0, 1);
-    }
+    StripLeadingDotsAndSeparators();
     if (!IPAllowed(IP)) {
         const QString line = QStringLiteral("Error: Transfer ") + Filename +
                              QStringLiteral(" sent from ") + IP +
@@ -69,17 +65,9 @@ void ReceiveForm::Receive(QString& F) {
         return;
     }
     StartLookup();
-    if (Filename.startsWith(QLatin1Char(','))) {
-        Filename.remove(0, 1);
-    }
-    // Nothing outside the root directory is ever deleted or opened: such a name is refused
-    // before either, like a drive name, but with a list line too.
-    if (LeavesRoot()) {
-        const QString tail =
-            QStringLiteral(" from ") + IP + QStringLiteral(" (outside the root directory)");
-        Refuse(TftpPackets::BuildError(kCode, kErrInvalidAccess + Filename),
-               QStringLiteral("Invalid access to ") + Filename + tail,
-               kErrInvalidAccess + Filename + tail);
+    DropLeadingComma();
+    // Unlike a drive name, a name leading out of the root gets a list line too.
+    if (RefusedOutsideRoot(kCode)) {
         return;
     }
     // The file is replaced: whatever keeps the delete from working is found out by the open.

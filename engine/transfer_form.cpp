@@ -2,10 +2,14 @@
 
 #include "engine/globals.h"
 #include "engine/receive_form.h"
+#include "engine/tftp_packets.h"
 #include "engine/tftp_server_core.h"
 #include "engine/transmit_form.h"
 
 #include <QHash>
+
+const QString TransferForm::kErrInvalidAccess =
+    QStringLiteral("TFTP Server Error: Invalid access to ");
 
 TransferForm::TransferForm(const QString& name, QObject* parent)
     : platform::Form(name, parent), TFTP(new platform::UdpSocketControl(this)),
@@ -53,6 +57,34 @@ QByteArray TransferForm::RelativePath() const {
 
 bool TransferForm::LeavesRoot() const {
     return platform::LeavesRoot(Globals::RootDirPath(), RelativePath());
+}
+
+void TransferForm::StripLeadingDotsAndSeparators() {
+    qsizetype n = 0;
+    while (n < Filename.size() &&
+           (Filename[n] == QLatin1Char('.') || Filename[n] == QLatin1Char('\\') ||
+            Filename[n] == QLatin1Char('/'))) {
+        ++n;
+    }
+    Filename.remove(0, n);
+}
+
+void TransferForm::DropLeadingComma() {
+    if (Filename.startsWith(QLatin1Char(','))) {
+        Filename.remove(0, 1);
+    }
+}
+
+bool TransferForm::RefusedOutsideRoot(quint16 code) {
+    if (!LeavesRoot()) {
+        return false;
+    }
+    const QString tail =
+        QStringLiteral(" from ") + IP + QStringLiteral(" (outside the root directory)");
+    Refuse(TftpPackets::BuildError(code, kErrInvalidAccess + Filename),
+           QStringLiteral("Invalid access to ") + Filename + tail,
+           kErrInvalidAccess + Filename + tail);
+    return true;
 }
 
 bool TransferForm::ProgressLineDue() {

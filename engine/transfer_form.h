@@ -38,6 +38,7 @@ public:
 
 protected:
     static constexpr int kRetryIntervalMs = 6500;
+    static const QString kErrInvalidAccess;
 
     // Starts the reverse lookup of IP; its answer sets DNSName.
     void StartLookup();
@@ -50,6 +51,12 @@ protected:
     // parent-directory step, or a symbolic link pointing outside).
     QByteArray RelativePath() const;
     bool LeavesRoot() const;
+    // Name cleaning both kinds share: every leading ".", "\" and "/", then one leading comma.
+    void StripLeadingDotsAndSeparators();
+    void DropLeadingComma();
+    // Refuses a name that leads out of the root directory with ERROR code `code`, before anything
+    // is searched, deleted or opened; true when it did.
+    bool RefusedOutsideRoot(quint16 code);
     void CloseFile();
     // Releases the file, the lookup and the socket; every unload runs it.
     void Release();

@@ -15,7 +15,6 @@ constexpr qint16 kCodeAccess = 2;
 
 const QString kErrReceiveOnly =
     QStringLiteral("TFTP Server Error: server is configured for receive only");
-const QString kErrInvalidAccess = QStringLiteral("TFTP Server Error: Invalid access to ");
 const QString kErrNoFile = QStringLiteral("TFTP Error: File does not exist");
 const QString kErrTooLarge = QStringLiteral("TFTP Error: File too large for TFTP Protocol");
 const QString kErrTimeout =
@@ -66,11 +65,7 @@ void TransmitForm::ContinueTransmit() {
                kErrInvalidAccess + Filename + QStringLiteral(" from ") + IP);
         return;
     }
-    while (!Filename.isEmpty() &&
-           (Filename.startsWith(QLatin1Char('.')) || Filename.startsWith(QLatin1Char('\\')) ||
-            Filename.startsWith(QLatin1Char('/')))) {
-        Filename.remove(0, 1);
-    }
+    StripLeadingDotsAndSeparators();
     if (!IPAllowed(IP)) {
         const QString line = QStringLiteral("Error: ") + Filename +
                              QStringLiteral(" requested from ") + IP +
@@ -79,16 +74,8 @@ void TransmitForm::ContinueTransmit() {
         Refuse(TftpPackets::BuildError(kCodeAccess, kErrInvalidAccess + Filename), line, line);
         return;
     }
-    if (Filename.startsWith(QLatin1Char(','))) {
-        Filename.remove(0, 1);
-    }
-    // Nothing outside the root directory is ever searched or opened.
-    if (LeavesRoot()) {
-        Refuse(TftpPackets::BuildError(kCodeAccess, kErrInvalidAccess + Filename),
-               QStringLiteral("Invalid access to ") + Filename + QStringLiteral(" from ") + IP +
-                   QStringLiteral(" (outside the root directory)"),
-               kErrInvalidAccess + Filename + QStringLiteral(" from ") + IP +
-                   QStringLiteral(" (outside the root directory)"));
+    DropLeadingComma();
+    if (RefusedOutsideRoot(kCodeAccess)) {
         return;
     }
     const QByteArray root = Globals::RootDirPath();

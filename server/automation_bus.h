@@ -4,7 +4,7 @@
 //
 // The program owns the well-known name "net.quorvane.TFTP", which stands for the ProgIDs
 // "TFTP.Server" and "TFTP.IPRange". A client that calls the name while no process owns it has
-// the bus start one: the activatable service file (server/dbus) runs the program with
+// the bus start one: the activatable service file (automation_registration.h) runs it with
 // --automation. At "/" a factory, interface net.quorvane.TFTP.Factory, creates objects for
 // its caller:
 //

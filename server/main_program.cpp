@@ -5,6 +5,7 @@
 #include "platform/form.h"
 #include "platform/msg_box.h"
 #include "server/automation_bus.h"
+#include "server/automation_registration.h"
 #include "server/single_instance.h"
 #include "server/tftp_server_window.h"
 #include "toolkit/help_menu_functions.h"
@@ -18,14 +19,16 @@
 namespace {
 
 constexpr const char* kAutomationSwitch = "--automation";
+constexpr const char* kRegisterSwitch = "--regserver";
+constexpr const char* kUnregisterSwitch = "--unregserver";
 constexpr const char* kAlreadyRunning = "The TFTP server is already running !";
 constexpr const char* kLookInTray = "Look in Windows SystemTray.";
 constexpr const char* kHelpFile = "/Help/Quorvane.chm";
 constexpr const char* kTipSection = "TFTPServer";
 
-bool hasSwitch(int argc, char** argv) {
+bool hasSwitch(int argc, char** argv, const char* name) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], kAutomationSwitch) == 0) {
+        if (std::strcmp(argv[i], name) == 0) {
             return true;
         }
     }
@@ -44,7 +47,14 @@ int Main(int argc, char** argv) {
     QApplication::setApplicationName(QLatin1String(platform::kDefaultMsgBoxTitle));
     // The process lives while a form is loaded, not while a window is visible.
     QApplication::setQuitOnLastWindowClosed(false);
-    SetAutomationMode(hasSwitch(argc, argv));
+    // Registering for automation clients starts nothing else.
+    if (hasSwitch(argc, argv, kRegisterSwitch)) {
+        return RegisterAutomationServer(QCoreApplication::applicationFilePath()) ? 0 : 1;
+    }
+    if (hasSwitch(argc, argv, kUnregisterSwitch)) {
+        return UnregisterAutomationServer() ? 0 : 1;
+    }
+    SetAutomationMode(hasSwitch(argc, argv, kAutomationSwitch));
     SetTFTPServerFactory([] { return new TFTPServerWindow; });
 
     Globals::LoadSettings();

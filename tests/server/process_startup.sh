@@ -71,18 +71,23 @@ check "bind failure tells why, once" '[ "$(grep -c "Cannot start TFTP server." "
      grep -q "A TFTP Server is already running on port 69" "$work/bind.err"'
 
 # A process started for an automation client is a running instance too.
-lock=${TMPDIR:-/tmp}/drovemoor-$(id -u)-$(printf %s "$QUORVANE_REGISTRY" | sha1sum | cut -c1-16).lock
 cat >"$work/automation.sh" <<'INNER'
 set -u
 ip link set lo up
 "$1" --automation 2>"$2/automation.err" &
 served=$!
-for _ in $(seq 50); do [ -e "$3" ] && ! flock -n "$3" true && break; sleep 0.1; done
+# It holds the lock before it takes its bus name; probing the lock itself could take it first.
+for _ in $(seq 100); do
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:net.quorvane.TFTP 2>/dev/null |
+        grep -q "boolean true" && break
+    sleep 0.1
+done
 timeout 10 "$1" 2>"$2/standalone.err"
 echo "standalone=$?" >"$2/automationresult"
 kill "$served"; wait "$served" 2>/dev/null
 INNER
-unshare -n dbus-run-session -- bash "$work/automation.sh" "$drovemoor" "$work" "$lock"
+unshare -n dbus-run-session -- bash "$work/automation.sh" "$drovemoor" "$work"
 check "standalone start refused while an automation process runs" \
     'grep -q "^standalone=0$" "$work/automationresult" &&
      grep -q "The TFTP server is already running !" "$work/standalone.err"'

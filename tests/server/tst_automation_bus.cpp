@@ -196,6 +196,18 @@ private:
     }
     bool served() { return bus().interface()->isServiceRegistered(kService); }
     uint servingPid() { return bus().interface()->servicePid(kService); }
+    // The program's exit code when asked to register or unregister into the test's folder.
+    int registration(const QString& option) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), work.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(env);
+        program.start(drovemoor, {option});
+        return program.waitForFinished(10000) && program.exitStatus() == QProcess::NormalExit
+                   ? program.exitCode()
+                   : -1;
+    }
     static bool alive(uint pid) { return pid != 0 && ::kill(pid_t(pid), 0) == 0; }
     QString stored(const QString& value) {
         RegistryReopenForTests();
@@ -244,8 +256,9 @@ void TestAutomationBus::initTestCase() {
                                     QStringLiteral("/../server/drovemoor"));
     }
     QVERIFY2(QFileInfo(drovemoor).isExecutable(), qPrintable(drovemoor));
-    // The build's own service file, as an installed bus would read it.
-    const QString services = QFileInfo(drovemoor).absolutePath() + QStringLiteral("/dbus");
+    // The program registers itself; the bus then reads the service file it wrote.
+    const QString services = work.filePath(QStringLiteral("data/dbus-1/services"));
+    QCOMPARE(registration(QStringLiteral("--regserver")), 0);
     QFile serviceFile(services + QStringLiteral("/net.quorvane.TFTP.service"));
     QVERIFY(serviceFile.open(QIODevice::ReadOnly));
     const QByteArray service = serviceFile.readAll();
@@ -319,6 +332,12 @@ void TestAutomationBus::initTestCase() {
 void TestAutomationBus::cleanupTestCase() {
     if (alive(serverPid)) {
         ::kill(pid_t(serverPid), SIGTERM);
+    }
+    if (!drovemoor.isEmpty()) {
+        QCOMPARE(registration(QStringLiteral("--unregserver")), 0);
+        QVERIFY(!QFile::exists(
+            work.filePath(QStringLiteral("data/dbus-1/services/net.quorvane.TFTP.service"))));
+        QCOMPARE(registration(QStringLiteral("--unregserver")), 0); // nothing left to remove
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("client"));
     if (daemon.state() != QProcess::NotRunning) {

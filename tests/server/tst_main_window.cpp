@@ -4,6 +4,7 @@
 #include "engine/transfer_fixture.h"
 #include "platform/msg_box.h"
 #include "server/tftp_server_window.h"
+#include "toolkit/ip_functions.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -119,6 +120,25 @@ private slots:
             QVERIFY2(action->isEnabled() || !action->isVisible(), qPrintable(action->text()));
         }
         QVERIFY(w->SystrayPopup->isEnabled());
+    }
+
+    void loadPutsTheTipAndTheStatusPanelsInPlace_data() {
+        QTest::addColumn<bool>("taskBar");
+        QTest::newRow("tray icon") << true;
+        QTest::newRow("no tray icon") << false;
+    }
+    void loadPutsTheTipAndTheStatusPanelsInPlace() {
+        QFETCH(bool, taskBar);
+        Globals::TaskBar = taskBar;
+        Globals::RootDir = QStringLiteral("/srv/tftp");
+        auto w = loadedWindow();
+        Globals::TaskBar = true;
+        QCOMPARE(w->SysTray->InTray(), taskBar);
+        QCOMPARE(w->SysTray->TrayTip(), QStringLiteral("Quorvane TFTP Server"));
+        QCOMPARE(w->StatusBar->Panels(QStringLiteral("Status"))->Text(), Globals::RootDir);
+        QVERIFY(IP_Functions::IsValidIP(w->StatusBar->Panels(QStringLiteral("IP"))->Text()));
+        w->Unload();
+        QVERIFY(!w->SysTray->InTray());
     }
 
     void trayOpensThePopupForEitherButtonDown_data() {
