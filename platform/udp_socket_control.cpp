@@ -25,6 +25,8 @@ constexpr int kDatagramsPerActivation = 8;
 constexpr int kReceiveBufferSize = 65536;
 // How often a socket that reads one datagram per activation tries a whole batch again.
 constexpr int kLeanProbeInterval = 8;
+// Sends after a fruitless read right after a send before the next such read is tried.
+constexpr quint8 kEagerProbeInterval = 8;
 // How long a send waits for room in a full send buffer before it gives up.
 constexpr int kSendRoomWaitMs = 50;
 
@@ -209,18 +211,27 @@ bool UdpSocketControl::SendData(const QByteArray& data) {
             startReceiving();
         }
     }
-    // Sent from a continuation: on loopback the answer is often there already, so look right
-    // after the continuations instead of in the next poll.
+    // Sent from a continuation: when the loop is busy (many transfers) the answer is often
+    // there already, so look right after the continuations instead of in the next poll. When
+    // that finds nothing (one transfer, its client not yet answered) it only costs a read, so it
+    // is tried again only now and then.
     if (sent && notifier_ && !readQueued_ && RunningContinuations()) {
-        readQueued_ = true;
-        AfterContinuations([alive = QPointer<UdpSocketControl>(this)] {
-            if (alive) {
-                alive->readQueued_ = false;
-                if (alive->notifier_) {
-                    alive->readPending();
+        if (eagerSkips_ > 0) {
+            --eagerSkips_;
+        } else {
+            readQueued_ = true;
+            AfterContinuations([alive = QPointer<UdpSocketControl>(this)] {
+                if (alive) {
+                    alive->readQueued_ = false;
+                    if (alive->notifier_) {
+                        alive->readPending();
+                        if (alive && alive->lastTaken_ == 0) {
+                            alive->eagerSkips_ = kEagerProbeInterval;
+                        }
+                    }
                 }
-            }
-        });
+            });
+        }
     }
     return sent ? true : fail(error);
 }
@@ -331,6 +342,7 @@ void UdpSocketControl::readPending() {
     if (batch) {
         lean_ = taken <= 1;
     }
+    lastTaken_ = taken;
 
     reading_ = false;
     if (rearm_) {

@@ -78,6 +78,8 @@ private:
     bool hasCurrent_ = false;
     QSocketNotifier* notifier_ = nullptr;
     bool readQueued_ = false;
+    int lastTaken_ = 0;          // datagrams the last readPending took
+    quint8 eagerSkips_ = 0;      // sends left before the next read right after a send is tried
     quint64 openGeneration_ = 0; // counts closes, so a reader learns its socket went away
     bool reading_ = false;       // inside readPending: a nested activation must not recurse
     bool rearm_ = false;         // the notifier was paused by such a nested activation

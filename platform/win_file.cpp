@@ -109,15 +109,21 @@ HANDLE FailOpen(int e) {
 }
 
 // Handles we gave out, by descriptor, so that a stale or foreign handle is refused rather than
-// closing a descriptor that now belongs to somebody else.
+// closing a descriptor that now belongs to somebody else. Each keeps its own file position:
+// reads and writes go to it with pread and pwrite, so asking for or moving the position (once
+// per block in a transfer) costs no system call.
+struct OwnedFd {
+    bool owned = false;
+    std::int64_t position = 0;
+};
 std::mutex handlesMutex;
-std::vector<unsigned char> ownedFds;
+std::vector<OwnedFd> ownedFds;
 
 HANDLE Adopt(int fd) {
     std::lock_guard lock(handlesMutex);
     if (static_cast<size_t>(fd) >= ownedFds.size())
-        ownedFds.resize(static_cast<size_t>(fd) + 64, 0);
-    ownedFds[static_cast<size_t>(fd)] = 1;
+        ownedFds.resize(static_cast<size_t>(fd) + 64);
+    ownedFds[static_cast<size_t>(fd)] = OwnedFd{true, 0};
     // fd + 1 keeps every valid handle away from 0 and from INVALID_HANDLE_VALUE.
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
 }
@@ -126,16 +132,26 @@ int FdOf(HANDLE handle) {
     const std::intptr_t fd = reinterpret_cast<std::intptr_t>(handle) - 1;
     std::lock_guard lock(handlesMutex);
     if (fd < 0 || static_cast<std::uintmax_t>(fd) >= ownedFds.size() ||
-        !ownedFds[static_cast<size_t>(fd)]) {
+        !ownedFds[static_cast<size_t>(fd)].owned) {
         lastError = ERROR_INVALID_HANDLE;
         return -1;
     }
     return static_cast<int>(fd);
 }
 
+std::int64_t PositionOf(int fd) {
+    std::lock_guard lock(handlesMutex);
+    return ownedFds[static_cast<size_t>(fd)].position;
+}
+
+void SetPositionOf(int fd, std::int64_t position) {
+    std::lock_guard lock(handlesMutex);
+    ownedFds[static_cast<size_t>(fd)].position = position;
+}
+
 void Disown(int fd) {
     std::lock_guard lock(handlesMutex);
-    ownedFds[static_cast<size_t>(fd)] = 0;
+    ownedFds[static_cast<size_t>(fd)].owned = false;
 }
 
 // Opens `path` from the anchor; -errno on failure.
@@ -490,12 +506,15 @@ bool ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
         lastError = ERROR_INVALID_PARAMETER;
         return false;
     }
+    const std::int64_t at = PositionOf(fd);
     DWORD done = 0;
     while (done < toRead) {
-        const ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, toRead - done);
+        const ssize_t n =
+            ::pread(fd, static_cast<char*>(buffer) + done, toRead - done, off_t(at + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            SetPositionOf(fd, at + done);
             if (read)
                 *read = done;
             return FailErrno(errno == EBADF ? EACCES : errno); // not opened for reading
@@ -504,6 +523,7 @@ bool ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
             break;
         done += static_cast<DWORD>(n);
     }
+    SetPositionOf(fd, at + done);
     if (read)
         *read = done;
     lastError = ERROR_SUCCESS;
@@ -520,18 +540,22 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
         lastError = ERROR_INVALID_PARAMETER;
         return false;
     }
+    const std::int64_t at = PositionOf(fd);
     DWORD done = 0;
     while (done < toWrite) {
-        const ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, toWrite - done);
+        const ssize_t n =
+            ::pwrite(fd, static_cast<const char*>(buffer) + done, toWrite - done, off_t(at + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            SetPositionOf(fd, at + done);
             if (written)
                 *written = done;
             return FailErrno(errno == EBADF ? EACCES : errno); // not opened for writing
         }
         done += static_cast<DWORD>(n);
     }
+    SetPositionOf(fd, at + done);
     if (written)
         *written = done;
     lastError = ERROR_SUCCESS;
@@ -550,7 +574,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
             : static_cast<std::int64_t>(distance);
     std::int64_t base = 0;
     if (method == FILE_CURRENT) {
-        base = ::lseek(fd, 0, SEEK_CUR);
+        base = PositionOf(fd);
     } else if (method == FILE_END) {
         struct stat st {};
         base = ::fstat(fd, &st) == 0 ? st.st_size : -1;
@@ -575,11 +599,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
         lastError = ERROR_INVALID_PARAMETER;
         return INVALID_SET_FILE_POINTER;
     }
-    // Asking where we are must stay one system call: the read transfer does it for every block.
-    if (!(method == FILE_CURRENT && move == 0) && ::lseek(fd, target, SEEK_SET) < 0) {
-        FailErrno(errno);
-        return INVALID_SET_FILE_POINTER;
-    }
+    SetPositionOf(fd, target);
     if (distanceHigh)
         *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(target) >> 32);
     lastError = ERROR_SUCCESS;
@@ -606,10 +626,7 @@ bool SetEndOfFile(HANDLE file) {
     if (fd < 0) {
         return false;
     }
-    const off_t here = ::lseek(fd, 0, SEEK_CUR);
-    if (here < 0) {
-        return FailErrno(errno);
-    }
+    const off_t here = off_t(PositionOf(fd));
     while (::ftruncate(fd, here) != 0) {
         if (errno != EINTR) {
             return FailErrno(errno);
