@@ -15,6 +15,7 @@
 #include "platform/tab_control.h"
 #include "server/config_form.h"
 #include "server/tftp_server_window.h"
+#include "test_files.h"
 #include "toolkit/registry_support.h"
 
 #include <QApplication>
@@ -86,14 +87,6 @@ Settings current() {
     return {Globals::RootDir,          Globals::ReceiveOnly, Globals::TransmitOnly,
             Globals::Logging,          Globals::LogFile,     Globals::InactivityMinutes,
             Globals::MinutesRemaining, rangeKeys()};
-}
-
-QString picturePath(const QString& name) {
-#ifdef QT_TESTCASE_BUILDDIR
-    return QStringLiteral(QT_TESTCASE_BUILDDIR) + QLatin1Char('/') + name;
-#else
-    return QDir::current().filePath(name);
-#endif
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/msg_box.h"
 #include "server/launch_tool.h"
+#include "test_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,15 +21,6 @@ QByteArray recorderScript(const QString& record) {
     return "#!/bin/sh\nout='" + record.toLocal8Bit() +
            "'\n{ printf '%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > "
            "\"$out.part\"\nmv \"$out.part\" \"$out\"\n";
-}
-
-void writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-    file.close();
-    QVERIFY(file.setPermissions(permissions));
 }
 
 QStringList recordedArguments(const QString& record) {

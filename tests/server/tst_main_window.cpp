@@ -4,6 +4,7 @@
 #include "engine/transfer_fixture.h"
 #include "platform/msg_box.h"
 #include "server/tftp_server_window.h"
+#include "test_files.h"
 #include "toolkit/ip_functions.h"
 
 #include <QApplication>
@@ -47,14 +48,6 @@ std::unique_ptr<TFTPServerWindow> loadedWindow() {
     auto window = std::make_unique<TFTPServerWindow>();
     window->Load();
     return window;
-}
-
-QString picturePath(const QString& name) {
-#ifdef QT_TESTCASE_BUILDDIR
-    return QStringLiteral(QT_TESTCASE_BUILDDIR) + QLatin1Char('/') + name;
-#else
-    return QDir::current().filePath(name);
-#endif
 }
 
 } // namespace

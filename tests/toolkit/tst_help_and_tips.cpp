@@ -2,6 +2,7 @@
 #include "platform/html_help.h"
 #include "platform/msg_box.h"
 #include "platform/registry.h"
+#include "test_files.h"
 #include "toolkit/help_menu_functions.h"
 #include "toolkit/registry_support.h"
 
@@ -57,12 +58,6 @@ QList<QWidget*> tipWindows() {
         }
     }
     return found;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
 }
 
 const QByteArray kTestHelp = "QUORVANE HELP 1\n"

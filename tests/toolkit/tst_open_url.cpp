@@ -1,4 +1,5 @@
 #include "platform/msg_box.h"
+#include "test_files.h"
 #include "toolkit/common_functions.h"
 #include "toolkit/help_menu_functions.h"
 
@@ -28,21 +29,6 @@ struct Box {
 
 QString tempFilePath() {
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kTempFileName);
-}
-
-void writeFile(const QString& path, const QByteArray& bytes,
-               QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-    file.close();
-    QVERIFY(file.setPermissions(permissions));
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A desktop of our own: XDG folders in a temporary folder, and browsers that are shell scripts

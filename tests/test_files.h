@@ -1,0 +1,35 @@
+#pragma once
+
+// Files that tests make and read back, and where pictures the tests take are written.
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+#include <QTest>
+
+// Writes a whole file, making its folder first, with the permissions given.
+inline void writeFile(const QString& path, const QByteArray& bytes,
+                      QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+    file.close();
+    QVERIFY(file.setPermissions(permissions));
+}
+
+// The whole file; empty when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Pictures go into the build folder, where they can be looked at after the run.
+inline QString picturePath(const QString& name) {
+#ifdef QT_TESTCASE_BUILDDIR
+    return QStringLiteral(QT_TESTCASE_BUILDDIR) + QLatin1Char('/') + name;
+#else
+    return QDir::current().filePath(name);
+#endif
+}
