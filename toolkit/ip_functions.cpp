@@ -76,7 +76,12 @@ double IPToNumber(const QString& text) {
         if (pieces[i].isEmpty()) {
             continue;
         }
-        key = key * 1000 + PieceValue(pieces[i]);
+        // A piece too long for a number fails, and a failed step is passed over like an empty
+        // piece: the key never becomes infinite.
+        const double next = key * 1000 + PieceValue(pieces[i]);
+        if (std::isfinite(next)) {
+            key = next;
+        }
     }
     return key;
 }

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -266,6 +269,23 @@ private slots:
         fx.ack(7); // any ACK after the short block
         QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
         QCOMPARE(fx.listLines(), QStringList{"Sent f.bin to  (127.0.0.1), 700 bytes"});
+    }
+
+    // The transfer's own line keeps its tag and its texts; each failed log-file write adds an
+    // untagged line of its own after it.
+    void unwritableLogFileLeavesTheTransferItsOwnLine() {
+        TransferFixture fx;
+        Globals::LogFile = fx.work.filePath(QStringLiteral("missing/transfers.log"));
+        fx.writeFile("f.bin", pattern(700));
+        fx.sendRequest(1, "f.bin");
+        QCOMPARE(fx.fetchRest(fx.receive()), pattern(700));
+        const QString failed = QStringLiteral("Error writing to log file (") + Globals::LogFile +
+                               QStringLiteral(") ERROR->") +
+                               QString::fromLocal8Bit(strerror(ENOENT));
+        QCOMPARE(fx.listLines(),
+                 (QStringList{"Sent f.bin to  (127.0.0.1), 700 bytes", failed, failed}));
+        QCOMPARE(fx.listTags(), (QList<qint32>{1, 0, 0}));
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
     }
 
     void duplicateAckResendsAndCountsAgain() {

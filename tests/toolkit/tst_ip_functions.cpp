@@ -67,6 +67,8 @@ void TestIPFunctions::ipToNumber_data() {
     QTest::newRow("letter dropped, empty first piece skipped") << "x.1.2.3" << 1002003.0;
     QTest::newRow("no range check, spills over") << "1.2.3.1234" << 1002004234.0;
     QTest::newRow("broadcast") << "255.255.255.255" << 255255255255.0;
+    QTest::newRow("piece too long for a number skipped")
+        << QStringLiteral("1.2.3.") + QString(400, QLatin1Char('9')) << 1002003.0;
     QTest::newRow("three numbers") << "1.2.3" << 0.0;
     QTest::newRow("no digits") << "abc" << 0.0;
     QTest::newRow("empty") << "" << 0.0;
