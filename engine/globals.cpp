@@ -101,24 +101,29 @@ void LoadBoolean(bool& setting, const char* name, bool defaultValue) {
     }
 }
 
-// 0 when the whole line reached the file, else the error number of the first failure.
+// 0 when the whole line reached the file, else the error number of the failure. The line goes
+// out in one write, so lines never interleave; a write that stores only part of it (a full disk)
+// has that part cut off again, so no half line runs into the next.
 int AppendLine(const QByteArray& path, const QByteArray& line) {
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         return errno;
     }
-    qsizetype done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
+    ssize_t n = 0;
+    do {
+        n = ::write(fd, line.constData(), size_t(line.size()));
+    } while (n < 0 && errno == EINTR);
+    int error = n < 0 ? errno : 0;
+    if (n >= 0 && n < line.size()) {
+        error = ENOSPC;
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= n && ::ftruncate(fd, end - n) != 0) {
+            error = errno;
         }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd); // the write failure is the one to report
-            return error;
-        }
-        done += n;
+    }
+    if (error != 0) {
+        ::close(fd); // the write failure is the one to report
+        return error;
     }
     return ::close(fd) == 0 ? 0 : errno;
 }
@@ -175,9 +180,8 @@ void WriteLog(const QString& text) {
     line += QLatin1Char(' ');
     line += locale.toString(platform::Clock::Now().time(), QLocale::ShortFormat);
     line += QLatin1String(" :");
-    line += EscapeLogText(text);
-    line += QLatin1String("\r\n");
-    if (const int error = AppendLine(LogFile.toLocal8Bit(), line.toLocal8Bit())) {
+    const QByteArray bytes = line.toUtf8() + LogFileText(text) + "\r\n";
+    if (const int error = AppendLine(LogFile.toLocal8Bit(), bytes)) {
         const QString reason = QString::fromLocal8Bit(std::strerror(error));
         // Only into a loaded main window: reaching for the list must not bring the window
         // back while the program is closing.

@@ -32,9 +32,10 @@ extern qint32 MinutesRemaining;
 void LoadSettings();
 // Starts the inactivity count again from InactivityMinutes.
 void ResetInactivity();
-// Appends one dated line to LogFile (opened and closed for the line) when Logging is on. A
-// failure adds one untagged error line to the main window's list (when that window is loaded)
-// and is otherwise silent.
+// Appends one dated line to LogFile (opened and closed for the line) when Logging is on. The
+// text is a transfer's line: a client's name in it reaches the file as the bytes the client sent
+// (see LogFileText). A failure adds one untagged error line to the main window's list (when that
+// window is loaded) and is otherwise silent.
 void WriteLog(const QString& text);
 
 // The folder of the program's executable; tests may point it elsewhere (empty: the real one).

@@ -1,6 +1,7 @@
 #include "engine/tftp_server_core.h"
 
 #include "engine/tftp_packets.h"
+#include "engine/transfer_admission.h"
 #include "engine/transfer_form.h"
 
 #include <QPointer>
@@ -75,6 +76,9 @@ void TFTPServerCore::TFTP_DataArrival(int bytesTotal) {
     }
     const QString kind = QLatin1String(read ? kTransmitFormName : kReceiveFormName);
     CancelForm(kind, ip, name);
+    if (!AdmitTransfer(read, name, ip, port)) {
+        return;
+    }
 
     TransferForm* form = CreateTransferForm(kind);
     if (!form) {
@@ -115,7 +119,7 @@ void TFTPServerCore::UpdateLog(qint16 ID, const QString& MSG) {
     const int count = Log->ListCount();
     for (int i = 0; i < count; ++i) {
         if (Log->ItemData(i) == ID) {
-            Log->SetList(i, MSG);
+            Log->SetList(i, ListText(MSG));
             return;
         }
     }

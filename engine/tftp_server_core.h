@@ -27,6 +27,7 @@ public:
     void CancelForm(const QString& FName, const QString& IP, const QString& File);
     void SentFile(QString Filename, QString IP, bool Error);
     void ReceivedFile(QString Filename, QString IP, bool Error);
+    // MSG is a transfer's line, the client's name in it as bytes (see ListText).
     void UpdateLog(qint16 ID, const QString& MSG);
     // Unloads every loaded form in load order.
     virtual void ExitSelection_Click();

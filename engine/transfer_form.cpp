@@ -30,7 +30,8 @@ void TransferForm::DNS_Event10(const QString& hostName, const QString& address, 
     Q_UNUSED(address);
     Q_UNUSED(errorText);
     if (status == 0) {
-        DNSName = hostName;
+        // Lines carry text as bytes, one character each, the way they carry the client's name.
+        DNSName = TransferLineText(hostName);
     }
 }
 
@@ -38,7 +39,7 @@ void TransferForm::Refuse(const QByteArray& errorPacket, const QString& listLine
                           const QString& fileLine) {
     TFTP->SendData(errorPacket);
     if (!listLine.isEmpty()) {
-        TFTPServer().Log->AddItem(listLine);
+        TFTPServer().Log->AddItem(ListText(listLine));
     }
     if (!fileLine.isEmpty()) {
         Globals::WriteLog(fileLine);
@@ -48,7 +49,14 @@ void TransferForm::Refuse(const QByteArray& errorPacket, const QString& listLine
 
 void TransferForm::AddTaggedLine(const QString& text) {
     TransferLog* log = TFTPServer().Log;
-    log->SetItemData(log->AddItem(text), ID);
+    // Numbers start again after 20001: an older line that still carries this one gives it up,
+    // so that this transfer's updates reach its own line.
+    for (int i = 0; ID != 0 && i < log->ListCount(); ++i) {
+        if (log->ItemData(i) == ID) {
+            log->SetItemData(i, 0);
+        }
+    }
+    log->SetItemData(log->AddItem(ListText(text)), ID);
 }
 
 QByteArray TransferForm::RelativePath() const {

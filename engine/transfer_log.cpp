@@ -7,19 +7,114 @@ namespace {
 constexpr int kFlushMs = 50;
 } // namespace
 
+namespace {
+
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+void AppendEscape(QByteArray& out, uint value) {
+    static const char hex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += hex[(value >> 4) & 0xF];
+    out += hex[value & 0xF];
+}
+
+// Length of the valid UTF-8 sequence at `i` (shortest form, no surrogates, at most U+10FFFF), 0
+// when the byte there starts none.
+int SequenceLength(const QByteArray& s, qsizetype i) {
+    const auto at = [&](qsizetype k) { return k < s.size() ? quint8(s[k]) : 0; };
+    const auto tail = [&](qsizetype k) { return at(k) >= 0x80 && at(k) <= 0xBF; };
+    const quint8 b = at(i);
+    if (b >= 0xC2 && b <= 0xDF) {
+        return tail(i + 1) ? 2 : 0;
+    }
+    if (b >= 0xE0 && b <= 0xEF) {
+        const quint8 lo = b == 0xE0 ? 0xA0 : 0x80;
+        const quint8 hi = b == 0xED ? 0x9F : 0xBF;
+        return at(i + 1) >= lo && at(i + 1) <= hi && tail(i + 2) ? 3 : 0;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        const quint8 lo = b == 0xF0 ? 0x90 : 0x80;
+        const quint8 hi = b == 0xF4 ? 0x8F : 0xBF;
+        return at(i + 1) >= lo && at(i + 1) <= hi && tail(i + 2) && tail(i + 3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// The line's bytes: a character up to U+00FF is one byte, anything above stands for its UTF-8.
+QByteArray LineBytes(const QString& line) {
+    QByteArray out;
+    out.reserve(line.size());
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char16_t u = line[i].unicode();
+        if (u <= 0xFF) {
+            out += char(u);
+            continue;
+        }
+        const qsizetype n = line[i].isHighSurrogate() && i + 1 < line.size() ? 2 : 1;
+        out += QStringView(line).mid(i, n).toUtf8();
+        i += n - 1;
+    }
+    return out;
+}
+
+} // namespace
+
 QString EscapeLogText(const QString& text) {
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
         const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7F) {
-            out += QLatin1String("\\x") +
-                   QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        if (IsControl(u)) {
+            QByteArray escaped;
+            AppendEscape(escaped, u);
+            out += QLatin1String(escaped);
         } else {
             out += c;
         }
     }
     return out;
+}
+
+QByteArray LogFileText(const QString& transferLine) {
+    const QByteArray bytes = LineBytes(transferLine);
+    QByteArray out;
+    out.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const quint8 b = quint8(bytes[i]);
+        if (b < 0x80) {
+            if (IsControl(b)) {
+                AppendEscape(out, b);
+            } else {
+                out += char(b);
+            }
+            ++i;
+            continue;
+        }
+        const int n = SequenceLength(bytes, i);
+        if (n == 0) {
+            AppendEscape(out, b);
+            ++i;
+            continue;
+        }
+        // A C1 control is two bytes, C2 80 to C2 9F; it is shown by its code like C0 ones.
+        if (n == 2 && b == 0xC2 && quint8(bytes[i + 1]) <= 0x9F) {
+            AppendEscape(out, quint8(bytes[i + 1]));
+        } else {
+            out += bytes.mid(i, n);
+        }
+        i += n;
+    }
+    return out;
+}
+
+QString ListText(const QString& transferLine) {
+    return QString::fromUtf8(LogFileText(transferLine));
+}
+
+QString TransferLineText(const QString& text) {
+    return QString::fromLatin1(text.toUtf8());
 }
 
 void TransferLog::SetList(int index, const QString& text) {

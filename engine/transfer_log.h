@@ -6,9 +6,19 @@
 
 class QTimer;
 
-// Control characters in a line are shown as \xHH, so that a client's file name cannot break or
-// forge lines of the transfer list or the log file.
+// Control characters in a line (C0, DEL and C1) are shown as \xHH, so that a client's file name
+// cannot break or forge lines of the transfer list or the log file.
 QString EscapeLogText(const QString& text);
+
+// A transfer's lines carry the client's file name as it came, one character per byte; any
+// character above U+00FF in them (a host name, say) stands for its UTF-8 bytes. These turn such a
+// line into what the log file gets (the client's bytes as sent) and what the list shows (those
+// bytes decoded as UTF-8). Controls and bytes that are not valid UTF-8 become \xHH in both.
+QByteArray LogFileText(const QString& transferLine);
+QString ListText(const QString& transferLine);
+// Text that is not a client's bytes (a host name, a system message) in the form a transfer line
+// carries, so that it reads the same after ListText.
+QString TransferLineText(const QString& text);
 
 // The transfer list: unsorted lines, each with a 32-bit tag (its item data; 0 when untagged).
 // New lines go to the end. The main window shows it; the engine only fills it.

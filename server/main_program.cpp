@@ -2,6 +2,7 @@
 
 #include "engine/globals.h"
 #include "engine/ip_range.h"
+#include "platform/descriptors.h"
 #include "platform/form.h"
 #include "platform/msg_box.h"
 #include "server/automation_bus.h"
@@ -38,6 +39,8 @@ bool hasSwitch(int argc, char** argv, const char* name) {
 } // namespace
 
 int Main(int argc, char** argv) {
+    // Every transfer holds descriptors; serve as many at once as the system lets us.
+    platform::RaiseDescriptorLimit();
     // Without a display the program still serves, on Qt's offscreen platform.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -12,7 +12,9 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 
 namespace {
 
@@ -60,6 +62,7 @@ private slots:
     void logFileIsOpenedAnewForEachLine();
     void loggingOffWritesNothing();
     void missingLogFolderGivesOneListLinePerWrite();
+    void fullDiskLeavesNoHalfLine();
     void failedWriteDoesNotBringTheMainWindowBack();
 
 private:
@@ -254,8 +257,12 @@ void TestGlobals::logLineEscapesControlCharacters_data() {
                                  << QStringLiteral("a.txt\\x0D\\x0A1/1/26 0:00 :Sent evil");
     QTest::newRow("tab, bell, delete")
         << QStringLiteral("x\ty\az\x7F") << QStringLiteral("x\\x09y\\x07z\\x7F");
-    QTest::newRow("printable kept")
-        << QStringLiteral("caf\u00E9 ~!") << QStringLiteral("caf\u00E9 ~!");
+    // A transfer's line carries a client's name as bytes, one character each.
+    QTest::newRow("UTF-8 name bytes kept")
+        << QString::fromLatin1("caf\xC3\xA9 ~!") << QStringLiteral("caf\u00E9 ~!");
+    QTest::newRow("C1 control") << QString::fromLatin1("a\xC2\x85z") << QStringLiteral("a\\x85z");
+    QTest::newRow("byte that is not UTF-8")
+        << QString::fromLatin1("caf\xE9") << QStringLiteral("caf\\xE9");
 }
 
 void TestGlobals::logLineEscapesControlCharacters() {
@@ -320,6 +327,32 @@ void TestGlobals::missingLogFolderGivesOneListLinePerWrite() {
         QCOMPARE(log->ItemData(i), 0);
     }
     QVERIFY(!QDir(tmp_.filePath(QStringLiteral("missing"))).exists());
+}
+
+void TestGlobals::fullDiskLeavesNoHalfLine() {
+    const QDateTime at(QDate(2026, 1, 5), QTime(12, 0));
+    platform::VirtualTime time(at);
+    Globals::Logging = true;
+    Globals::LogFile = tmp_.filePath(QStringLiteral("full.log"));
+    QFile::remove(Globals::LogFile);
+    Globals::WriteLog(QStringLiteral("first"));
+    const qint64 before = QFileInfo(Globals::LogFile).size();
+
+    // A file-size limit that lets only part of the next line in stands for a disk that fills up.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit low = saved;
+    low.rlim_cur = rlim_t(before + 10);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &low), 0);
+    Globals::WriteLog(QStringLiteral("a line that does not fit"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    Globals::WriteLog(QStringLiteral("third"));
+
+    QCOMPARE(QString::fromUtf8(ReadAll(Globals::LogFile)),
+             Stamp(at) + QStringLiteral(" :first\r\n") + Stamp(at) + QStringLiteral(" :third\r\n"));
+    QCOMPARE(TFTPServer().Log->ListCount(), 1);
+    QVERIFY(TFTPServer().Log->List(0).startsWith(QStringLiteral("Error writing to log file (")));
 }
 
 void TestGlobals::failedWriteDoesNotBringTheMainWindowBack() {
