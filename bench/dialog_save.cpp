@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     platform::SetMsgBoxResponder([](const QString&, int, const QString&) { return 1; });
     SetTFTPServerFactory([] { return new TFTPServerWindow; });
 
+    // The program has read its settings before anyone can press OK: the store is open by then.
+    Globals::LoadSettings();
     Globals::RootDir = work.path();
     Globals::Logging = true;
     Globals::LogFile = work.filePath(QStringLiteral("tftp.log"));
