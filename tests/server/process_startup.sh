@@ -94,6 +94,37 @@ check "bind failure ends the process with a failure status" 'grep -q "^bind=1$" 
 check "bind failure tells why, once" '[ "$(grep -c "Cannot start TFTP server." "$work/bind.err")" = 1 ] &&
      grep -q "A TFTP Server is already running on port 69" "$work/bind.err"'
 
+# The same on a display: once the message is closed the tip of the day is there to be read, and
+# the process ends, as a failure, when the tip is closed.
+cat >"$work/tip.sh" <<'INNER'
+. "$2/lib.sh"
+Xvfb -displayfd 3 -nolisten tcp 3>"$2/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$2/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(cat "$2/display")
+unset QT_QPA_PLATFORM
+python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("0.0.0.0",69)); time.sleep(30)' &
+holder=$!
+listening
+"$1" 2>"$2/tip.err" &
+pid=$!
+"$3" close Drovemoor && echo "box=1" >>"$2/tipresult"
+"$3" wait "Tip of the Day" && kill -0 "$pid" && echo "tip=1" >>"$2/tipresult"
+"$3" close "Tip of the Day"
+ended "$pid"
+echo "status=$ended" >>"$2/tipresult"
+kill "$holder" "$xvfb"
+INNER
+if command -v Xvfb >/dev/null && /usr/bin/python3 -c 'import Xlib' 2>/dev/null; then
+    unshare -n bash "$work/tip.sh" "$drovemoor" "$work" "$(dirname "$0")/x_windows.py"
+    check "port taken, on a display: the message, then the tip, which the process waits for" \
+        'grep -q "^box=1$" "$work/tipresult" && grep -q "^tip=1$" "$work/tipresult"'
+    check "port taken, on a display: the process ends with a failure once the tip is closed" \
+        'grep -q "^status=1$" "$work/tipresult"'
+else
+    echo "SKIP: no Xvfb or python3-xlib for the tip on a display"
+fi
+
 # A process started for an automation client is a running instance too.
 cat >"$work/automation.sh" <<'INNER'
 . "$2/lib.sh"
