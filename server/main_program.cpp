@@ -42,13 +42,13 @@ constexpr const char* kNotStarted = "The TFTP server was not started.";
 constexpr const char* kHelpFile = "/Help/Quorvane.chm";
 constexpr const char* kTipSection = "TFTPServer";
 
-constexpr int kExitServed = 0;
+constexpr int kExitNormal = 0;
 constexpr int kExitNotServing = 1;
 constexpr int kExitUsage = 2;
 
 // Set once an end signal has asked the program to end; no later step of the start-up runs.
 bool g_ending = false;
-int g_exitCode = kExitServed;
+int g_exitCode = kExitNormal;
 
 bool isSwitch(const char* arg, const char* name) {
     return std::strcmp(arg, name) == 0;
@@ -162,7 +162,7 @@ int Main(int argc, char** argv) {
     // The command line is read before anything starts.
     if (asksForHelp(argc, argv)) {
         printUsage(argv[0]);
-        return kExitServed;
+        return kExitNormal;
     }
     // Without a display the program still serves, on Qt's offscreen platform.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
@@ -184,11 +184,11 @@ int Main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Registering for automation clients starts nothing else.
     if (hasSwitch(argc, argv, kRegisterSwitch)) {
-        return RegisterAutomationServer(QCoreApplication::applicationFilePath()) ? kExitServed
+        return RegisterAutomationServer(QCoreApplication::applicationFilePath()) ? kExitNormal
                                                                                  : kExitNotServing;
     }
     if (hasSwitch(argc, argv, kUnregisterSwitch)) {
-        return UnregisterAutomationServer() ? kExitServed : kExitNotServing;
+        return UnregisterAutomationServer() ? kExitNormal : kExitNotServing;
     }
     SetAutomationMode(hasSwitch(argc, argv, kAutomationSwitch));
     platform::OnEndSignal([](int) { EndProgram(); });
