@@ -2,8 +2,9 @@
 # Measures drovemoor against two peer servers, tftpd-hpa's in.tftpd and atftpd, in one run and
 # with one client (bench/tftpbench.c): one 33,292,800-byte read, one 33,292,800-byte write and
 # 50 concurrent 1,000,000-byte reads, each repeated (BENCH_REPS, default 3) and the median
-# taken; then the resident memory of drovemoor at idle and with 200 transfers at once. The single
-# transfers run both on one core shared by server and client, and free (see pin_servers).
+# taken; then the resident memory of drovemoor at idle and with 200 transfers at once; then the
+# time the configuration dialog's OK takes to store its settings (bench/dialog_save.cpp). The
+# single transfers run both on one core shared by server and client, and free (see pin_servers).
 #
 # All three serve the same root directory on loopback inside a network namespace of the
 # benchmark's own (drovemoor on port 69, in.tftpd on 6969, atftpd on 7069), so nothing on the
@@ -235,7 +236,7 @@ if [ ! -x "$peers/tftpd-hpa/usr/sbin/in.tftpd" ]; then
 fi
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target drovemoor qreg >/dev/null
+cmake --build "$build" --target drovemoor qreg dialog_save_bench >/dev/null
 mkdir -p "$build/bench"
 cc -O2 -Wall -Wextra -Werror -pthread "$top/bench/tftpbench.c" -o "$client"
 cc -O2 -Wall -Wextra -Werror "$top/bench/one_thread_server.c" -o "$yardstick"
@@ -260,4 +261,6 @@ export QUORVANE_REGISTRY=$work/registry.sqlite3
 "$qreg" add "$key" /v InactivityTimer /d 9900000 >/dev/null
 
 BENCH_BUILD_DIR=$build BENCH_REPS=$reps unshare -n bash "$0" --inside
+# The configuration dialog's OK, on a settings store of its own beside the others.
+(cd "$work" && "$build/bench/dialog_save_bench")
 rm -rf "$work"

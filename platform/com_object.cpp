@@ -83,8 +83,8 @@ QObject* createFrom(const QString& path, const QString& progId) {
     // The loader only reads the metadata until instance(); a file that is no plugin of ours
     // is refused before any of its code runs.
     QPluginLoader loader(path);
+    // Most libraries of the folder serve other classes: passing them over is no news.
     if (!listsProgId(loader.metaData(), progId)) {
-        qCDebug(lcCom) << path << "does not serve" << progId << loader.errorString();
         return nullptr;
     }
     QObject* root = loader.instance();

@@ -357,6 +357,14 @@ int main(int argc, char** argv) {
     if (const char* error = parse(argc, argv, cmd)) {
         return usageError(error);
     }
+    // A store that cannot be read is named with the reason, never taken for an empty one.
+    std::string file;
+    std::string reason;
+    if (!RegistryUsable(file, reason)) {
+        std::fprintf(stderr, "ERROR: Cannot read the registry %s: %s.\n", file.c_str(),
+                     reason.c_str());
+        return 1;
+    }
     if (cmd.op == "query") {
         return query(cmd);
     }

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +15,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +53,8 @@ struct Registry {
     sqlite3* db = nullptr;
     std::string file;
     std::set<std::string> reported; // each fault of each file is told once
+    std::string fault;              // why the file could not be used, in a few words
+    bool quiet = false;             // the caller tells the fault itself
     std::map<HKEY, KeyRef> handles;
     HKEY nextHandle = kFirstHandle;
 
@@ -145,8 +153,21 @@ private:
 };
 
 void report(Registry& r, const char* fault, const char* detail) {
-    if (r.reported.insert(std::string(fault) + '\n' + r.file).second) {
+    r.fault = detail;
+    if (!r.quiet && r.reported.insert(std::string(fault) + '\n' + r.file).second) {
         std::fprintf(stderr, "registry %s %s (%s)\n", r.file.c_str(), fault, detail);
+    }
+}
+
+// What a database failure means to someone looking at the file.
+const char* reasonOf(int rc) {
+    switch (rc & 0xff) {
+    case SQLITE_NOTADB:
+        return "it is not a database";
+    case SQLITE_CORRUPT:
+        return "the database is damaged";
+    default:
+        return sqlite3_errstr(rc);
     }
 }
 
@@ -167,7 +188,7 @@ LONG failure(Registry& r, int rc, bool writing) {
         return ERROR_ACCESS_DENIED;
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-        reportCorrupt(r, sqlite3_errstr(rc));
+        reportCorrupt(r, reasonOf(rc));
         return writing ? ERROR_BADDB : ERROR_FILE_NOT_FOUND;
     default:
         return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
@@ -244,18 +265,33 @@ State adopt(Registry& r) {
         }
     }
     if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT) {
-        reportCorrupt(r, sqlite3_errstr(rc));
+        reportCorrupt(r, reasonOf(rc));
         return State::Corrupt;
     }
     if (rc != SQLITE_OK) {
-        report(r, "cannot be used", sqlite3_errstr(rc));
+        report(r, "cannot be used", reasonOf(rc));
         return State::Unavailable;
     }
     if (appId != kApplicationId || !schemaMatches(r.db)) {
-        reportCorrupt(r, "foreign schema");
+        reportCorrupt(r, "another program's database");
         return State::Corrupt;
     }
     return State::Ready;
+}
+
+// A value must outlive the process the moment its write returns, but like the platform's own
+// registry it may reach the disk a moment later. A write-ahead log that is synced only at its
+// checkpoints gives that without a sync per value, and readers in other processes (qreg) never
+// wait for a writer. The log and its index stay beside the file after the last connection
+// closes, so that a user who may only read the file can still open it. A file we may only read
+// keeps its journal as it is.
+void useWriteAheadLog(sqlite3* db) {
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    if (!sqlite3_db_readonly(db, "main")) {
+        exec(db, "PRAGMA journal_mode = WAL");
+    }
+    exec(db, "PRAGMA synchronous = NORMAL");
 }
 
 // Opens the database on first use, and again after a failed open, so that a file that becomes
@@ -285,6 +321,9 @@ State ensureOpen(Registry& r) {
     if (r.state == State::Unavailable) {
         r.close();
         r.state = State::Unavailable;
+    }
+    if (r.state == State::Ready) {
+        useWriteAheadLog(r.db);
     }
     return r.state;
 }
@@ -414,6 +453,9 @@ LONG openKey(HKEY hKey, const char* subKey, HKEY* result, bool create) {
         answer = exists ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     } else if (s != State::Ready) {
         return writeRefusal(s);
+    } else if (bool exists = false; keyExists(r.db, target, exists) == SQLITE_OK && exists) {
+        // Most saves open a key that is there already: no write for them.
+        answer = ERROR_SUCCESS;
     } else {
         answer = writeTransaction(r, [&](int& rc) {
             bool exists = false;
@@ -698,6 +740,51 @@ LONG RegCloseKey(HKEY hKey) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     return r.handles.erase(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+bool RegistryUsable(std::string& file, std::string& reason) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (r.state == State::Ready) {
+        file = r.file;
+        return true;
+    }
+    r.close();
+    const char* variable = std::getenv(kRegistryVariable);
+    file = variable && *variable ? variable : kDefaultRegistryPath;
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            // A fresh installation: the store is made on first use, or, for a user who may not
+            // make it, its settings stay the defaults and saving them fails as it would anyway.
+            return true;
+        }
+        reason = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        reason = "it is a folder";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reason = "it is not a regular file";
+        return false;
+    }
+    // The database library would say no more than that it cannot open the file.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    r.quiet = true;
+    const State s = ensureOpen(r);
+    r.quiet = false;
+    if (s == State::Ready) {
+        return true;
+    }
+    reason = r.fault;
+    return false;
 }
 
 void RegistryReopenForTests() {

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The registry calls of the Windows API (ANSI forms), with their argument meanings and answers,
 // kept in one SQLite database per machine. The database is the file named by the environment
 // variable QUORVANE_REGISTRY, else /var/lib/drovemoor/registry.sqlite3. Key paths and value
 // names compare without regard to case and keep the spelling they were first stored with;
 // values keep their type and their bytes exactly as given. Several processes may use the file
-// at once; every write is one transaction of its own.
+// at once; every write is one transaction of its own, which outlives the writing process as
+// soon as the call returns and reaches the disk a moment later.
 
 using HKEY = std::uintptr_t;
 using LONG = std::int32_t;
@@ -63,6 +65,11 @@ LONG RegEnumKeyA(HKEY hKey, DWORD index, char* name, DWORD cchName);
 LONG RegEnumValueA(HKEY hKey, DWORD index, char* name, DWORD* cchName, DWORD* reserved, DWORD* type,
                    BYTE* data, DWORD* cbData);
 LONG RegCloseKey(HKEY hKey);
+
+// Whether the store can be used. A store that does not exist yet is a fresh one. One that exists
+// but cannot be read (not a database, another program's, damaged, a folder, no access) answers
+// false with the reason, and is left as it is; file is the store's path either way.
+bool RegistryUsable(std::string& file, std::string& reason);
 
 // Closes the database so that the next call opens it afresh, reading QUORVANE_REGISTRY again.
 // Open handles stay valid.

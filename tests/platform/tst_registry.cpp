@@ -9,6 +9,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,8 @@ namespace {
 // Run with this switch, the test program writes values as a second registry user would.
 constexpr const char* kWriterSwitch = "--write-values";
 constexpr const char* kRaceKey = "Software\\Race\\Values";
+// Run with this one, it writes one value and is killed the moment the write returns.
+constexpr const char* kCrashSwitch = "--write-then-die";
 
 int writeValues(const char* prefix, int count) {
     int failures = 0;
@@ -103,6 +107,8 @@ private slots:
     void corruptFileIsReportedOnceAndLeftUnchanged_data();
     void corruptFileIsReportedOnceAndLeftUnchanged();
     void concurrentWritersLoseNothing();
+    void aWriteOutlivesItsProcess();
+    void missingOrOwnStoreIsUsable();
 
 private:
     void useRegistry(const QString& file);
@@ -317,17 +323,26 @@ void TstRegistry::reopenReadsTheEnvironmentAgain() {
 
 void TstRegistry::unusableFileFailsCalls_data() {
     QTest::addColumn<QString>("name");
-    QTest::newRow("folder is a file") << "plain/registry.sqlite3";
-    QTest::newRow("file is a folder") << "folder";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder is a file") << "plain/registry.sqlite3"
+                                      << "Not a directory";
+    QTest::newRow("file is a folder") << "folder"
+                                      << "it is a folder";
 }
 
 void TstRegistry::unusableFileFailsCalls() {
     QFETCH(QString, name);
+    QFETCH(QString, reason);
     QFile plain(dir_->filePath("plain"));
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
     QVERIFY(QDir(dir_->path()).mkdir("folder"));
     useRegistry(dir_->filePath(name));
+    std::string file;
+    std::string why;
+    QVERIFY(!RegistryUsable(file, why));
+    QCOMPARE(QString::fromStdString(file), dir_->filePath(name));
+    QCOMPARE(QString::fromStdString(why), reason);
 
     HKEY key = 0;
     QVERIFY(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\A", &key) != ERROR_SUCCESS);
@@ -360,12 +375,14 @@ void TstRegistry::readOnlyFileReadsButRefusesWrites() {
 
 void TstRegistry::corruptFileIsReportedOnceAndLeftUnchanged_data() {
     QTest::addColumn<bool>("foreignDatabase");
-    QTest::newRow("not a database") << false;
-    QTest::newRow("another program's database") << true;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not a database") << false << "it is not a database";
+    QTest::newRow("another program's database") << true << "another program's database";
 }
 
 void TstRegistry::corruptFileIsReportedOnceAndLeftUnchanged() {
     QFETCH(bool, foreignDatabase);
+    QFETCH(QString, reason);
     RegistryReopenForTests();
     QFile::remove(file_);
     if (foreignDatabase) {
@@ -382,6 +399,10 @@ void TstRegistry::corruptFileIsReportedOnceAndLeftUnchanged() {
     }
     const QByteArray before = fileBytes(file_);
 
+    std::string file;
+    std::string why;
+    QVERIFY(!RegistryUsable(file, why));
+    QCOMPARE(QString::fromStdString(why), reason);
     HKEY key = 0;
     QCOMPARE(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software", &key), ERROR_FILE_NOT_FOUND);
     QCOMPARE(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\A", &key), ERROR_BADDB);
@@ -402,6 +423,30 @@ void TstRegistry::corruptFileIsReportedOnceAndLeftUnchanged() {
 
     QCOMPARE(fileBytes(file_), before);
     QVERIFY(!QFile::exists(file_ + "-journal"));
+    QVERIFY(!QFile::exists(file_ + "-wal"));
+}
+
+void TstRegistry::aWriteOutlivesItsProcess() {
+    // Its store is in use by this process too, as the program's is by qreg.
+    QCOMPARE(setValue(createKey(kRaceKey), "mine", REG_SZ, "x"), ERROR_SUCCESS);
+    QProcess writer;
+    writer.start(QCoreApplication::applicationFilePath(), {kCrashSwitch});
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(readValue(openKey(kRaceKey), "D0"), QByteArray("D0", 3));
+    RegistryReopenForTests();
+    QCOMPARE(readValue(openKey(kRaceKey), "D0"), QByteArray("D0", 3));
+}
+
+void TstRegistry::missingOrOwnStoreIsUsable() {
+    std::string file;
+    std::string why;
+    QVERIFY(RegistryUsable(file, why));
+    QCOMPARE(QString::fromStdString(file), file_);
+    QVERIFY(createKey("Software\\A") != 0);
+    RegistryReopenForTests();
+    QVERIFY(RegistryUsable(file, why));
+    QVERIFY(why.empty());
 }
 
 void TstRegistry::concurrentWritersLoseNothing() {
@@ -439,6 +484,10 @@ void TstRegistry::concurrentWritersLoseNothing() {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], kWriterSwitch) == 0) {
         return writeValues(argv[2], std::atoi(argv[3]));
+    }
+    if (argc == 2 && std::strcmp(argv[1], kCrashSwitch) == 0) {
+        writeValues("D", 1);
+        ::kill(::getpid(), SIGKILL);
     }
     QCoreApplication app(argc, argv);
     TstRegistry test;

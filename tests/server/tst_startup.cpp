@@ -2,6 +2,7 @@
 #include "engine/globals.h"
 #include "engine/transfer_fixture.h"
 #include "platform/msg_box.h"
+#include "server/main_program.h"
 #include "server/tftp_server_window.h"
 
 #include <QtTest>
@@ -122,6 +123,17 @@ private slots:
         SetAutomationMode(false);
         ResetTFTPServer();
         platform::SetMsgBoxResponder([](const QString&, int, const QString&) { return 1; });
+    }
+
+    // After a start that could not serve, the tip of the day is there to be read: the program
+    // ends once it is closed, not before.
+    void waitingForOpenWindowsEndsWhenTheLastIsClosed() {
+        QWidget tip;
+        tip.show();
+        QTimer::singleShot(0, &tip, &QWidget::close);
+        WaitForOpenWindows();
+        QVERIFY(!tip.isVisible());
+        WaitForOpenWindows(); // nothing open: back at once
     }
 };
 
