@@ -97,6 +97,8 @@ public:
     // Takes an object off the bus and deletes it (later).
     void Release(AutomationObject* object);
     int HeldObjects() const;
+    // Sends PropertiesChanged for what changed on any object since it was last looked at.
+    void AnnounceChanges();
 
     // Ends the process (soon, and only if still true then) when no client holds an object and
     // no form is loaded.
