@@ -83,11 +83,12 @@ void TFTPServerCore::TFTP_DataArrival(int bytesTotal) {
             emit ReceiveStart(event->Filename, event->IP);
         }
     };
-    // The rest of the dispatch, with what the handlers left in the arguments.
+    // The rest of the dispatch, with what the handlers left in the arguments. Until it runs, a
+    // copy of the request is still the one being waited for, even once the hold is let go.
     const auto rest = [this, read, event, port, held] {
+        held->waiting = false;
         Dispatch(read, event->Filename, event->IP, port, held.get());
     };
-    event->settled = [held] { held->waiting = false; };
     if (!Raise(event, emitter, rest)) {
         held->ip = sender;
         held->port = port;
@@ -130,9 +131,6 @@ void EventHold::Release() {
     }
     // The rest holds the event: taking it out ends that loop whatever happens next.
     std::function<void()> then = std::exchange(event->then, {});
-    if (event->settled) {
-        event->settled();
-    }
     TFTPServerCore* core = event->core;
     if (!then || !core) {
         return;

@@ -22,8 +22,6 @@ struct RaisedEvent {
     bool Error = false;
     int holds = 0;
     bool raising = true;
-    // Runs at once when the last hold is let go (bookkeeping only).
-    std::function<void()> settled;
     // What the raiser goes on with, queued like a yield, and only in the same load of `core`.
     std::function<void()> then;
     QPointer<TFTPServerCore> core;

@@ -200,7 +200,8 @@ def client_that_resends_its_request_is_served_once():
         finish(hpa)
         check("an upload re-sent while the sink takes 3 s is stored whole",
               content(root, "resent.bin") == content(client_dir, "resent.bin"))
-        check("with one start and one completion", wait_until(lambda: sink.completes, 10) and
+        wait_until(lambda: sink.completes, 10)
+        check(f"with one start and one completion: {sink.starts} {sink.completes}",
               sink.starts == ["resent.bin"] and sink.completes == [("resent.bin", False)])
     finally:
         c.close()

@@ -391,6 +391,29 @@ private slots:
         QCOMPARE(server.calls.size(), 4);
     }
 
+    void copyArrivingWithTheAnswerIsStillTheSameRequest() {
+        AutomationFixture a;
+        SinkServer server;
+        server.Start();
+        a.follow();
+        server.answerLater = true;
+        a.fx.sendRequest(2, "up.bin");
+        QVERIFY(a.fx.silent());
+        // The answer comes in the same pass of the loop as a copy of the request, just before
+        // the copy is dispatched.
+        platform::UdpSocketControl* listener = window()->TFTP;
+        QObject::disconnect(listener, &platform::UdpSocketControl::DataArrival, window(),
+                            &TFTPServerCore::TFTP_DataArrival);
+        QObject::connect(listener, &platform::UdpSocketControl::DataArrival, &server,
+                         [&server] { server.answer(); });
+        QObject::connect(listener, &platform::UdpSocketControl::DataArrival, window(),
+                         &TFTPServerCore::TFTP_DataArrival);
+        a.fx.sendRequest(2, "up.bin");
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        QVERIFY(a.fx.silent());
+        QCOMPARE(server.calls, QStringList{"ReceiveStart up.bin 127.0.0.1"});
+    }
+
     void waitingRequestWhenTheServerStopsOrTheClientLetsGo_data() {
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("stored");
