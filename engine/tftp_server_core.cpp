@@ -3,6 +3,7 @@
 #include "engine/tftp_packets.h"
 #include "engine/transfer_admission.h"
 #include "engine/transfer_form.h"
+#include "platform/yield.h"
 
 #include <QPointer>
 
@@ -66,14 +67,101 @@ void TFTPServerCore::TFTP_DataArrival(int bytesTotal) {
     name.remove(QStringLiteral("../"));
 
     // The sender of this very datagram, whatever arrives while it is being dispatched.
-    QString ip = TFTP->RemoteHostIP();
+    const QString sender = TFTP->RemoteHostIP();
     const int port = TFTP->RemotePort();
-    const bool read = request.opcode == TftpPackets::kOpRrq;
-    if (read) {
-        emit TransmitStart(name, ip);
-    } else {
-        emit ReceiveStart(name, ip);
+    if (RepeatsHeldRequest(sender, port, datagram)) {
+        return;
     }
+    const bool read = request.opcode == TftpPackets::kOpRrq;
+    auto event = std::make_shared<RaisedEvent>();
+    event->Filename = name;
+    event->IP = sender;
+    auto held = std::make_shared<HeldRequest>();
+    const auto emitter = [this, read, event] {
+        if (read) {
+            emit TransmitStart(event->Filename, event->IP);
+        } else {
+            emit ReceiveStart(event->Filename, event->IP);
+        }
+    };
+    // The rest of the dispatch, with what the handlers left in the arguments. Until it runs, a
+    // copy of the request is still the one being waited for, even once the hold is let go.
+    const auto rest = [this, read, event, port, held] {
+        held->waiting = false;
+        Dispatch(read, event->Filename, event->IP, port, held.get());
+    };
+    if (!Raise(event, emitter, rest)) {
+        held->ip = sender;
+        held->port = port;
+        held->datagram = datagram;
+        held->generation = LoadGeneration();
+        held_.append(held);
+    }
+}
+
+bool TFTPServerCore::Raise(const std::shared_ptr<RaisedEvent>& event,
+                           const std::function<void()>& emitter, std::function<void()> then) {
+    event->core = this;
+    event->generation = LoadGeneration();
+    const std::shared_ptr<RaisedEvent> outer = std::exchange(raising_, event);
+    emitter();
+    raising_ = outer;
+    event->raising = false;
+    if (event->holds > 0) {
+        event->then = std::move(then);
+        return false;
+    }
+    if (then) {
+        then();
+    }
+    return true;
+}
+
+std::shared_ptr<EventHold> TFTPServerCore::HoldEvent() {
+    if (!raising_) {
+        return nullptr;
+    }
+    ++raising_->holds;
+    return std::make_shared<EventHold>(raising_);
+}
+
+void EventHold::Release() {
+    const std::shared_ptr<RaisedEvent> event = std::move(event_);
+    if (!event || --event->holds > 0 || event->raising) {
+        return;
+    }
+    // The rest holds the event: taking it out ends that loop whatever happens next.
+    std::function<void()> then = std::exchange(event->then, {});
+    TFTPServerCore* core = event->core;
+    if (!then || !core) {
+        return;
+    }
+    // Never from inside the hold's own caller (a reply handler, a destructor): the raiser goes
+    // on from the event loop, and only if its window was not unloaded (or loaded anew) meanwhile.
+    const quint64 generation = event->generation;
+    platform::Yield(core, [core, generation, then = std::move(then)] {
+        if (core->LoadGeneration() == generation) {
+            then();
+        }
+    });
+}
+
+bool TFTPServerCore::RepeatsHeldRequest(const QString& ip, int port, const QByteArray& datagram) {
+    const quint64 generation = LoadGeneration();
+    held_.removeIf([generation](const std::shared_ptr<HeldRequest>& h) {
+        return h->generation != generation ||
+               (!h->waiting && (!h->transfer || !h->transfer->IsLoaded()));
+    });
+    for (const std::shared_ptr<HeldRequest>& h : std::as_const(held_)) {
+        if (h->ip == ip && h->port == port && h->datagram == datagram) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TFTPServerCore::Dispatch(bool read, QString name, const QString& ip, int port,
+                              HeldRequest* held) {
     const QString kind = QLatin1String(read ? kTransmitFormName : kReceiveFormName);
     CancelForm(kind, ip, name);
     if (!AdmitTransfer(read, name, ip, port)) {
@@ -88,6 +176,7 @@ void TFTPServerCore::TFTP_DataArrival(int bytesTotal) {
     form->ID = TransferCounter;
     form->TFTP->SetRemoteHost(ip);
     form->TFTP->SetRemotePort(port);
+    held->transfer = form;
     form->Start(name);
 }
 
@@ -112,7 +201,15 @@ void TFTPServerCore::SentFile(QString Filename, QString IP, bool Error) {
 }
 
 void TFTPServerCore::ReceivedFile(QString Filename, QString IP, bool Error) {
-    emit ReceiveComplete(Filename, IP, Error);
+    // Nothing here uses what a handler leaves in the arguments, so a transfer's end never waits
+    // for a handler that answers later: holding the transfer loaded meanwhile would let its
+    // retry timer or a repeated request report the same transfer a second time.
+    auto event = std::make_shared<RaisedEvent>();
+    event->Filename = std::move(Filename);
+    event->IP = std::move(IP);
+    event->Error = Error;
+    Raise(event, [this, event] { emit ReceiveComplete(event->Filename, event->IP, event->Error); },
+          {});
 }
 
 void TFTPServerCore::UpdateLog(qint16 ID, const QString& MSG) {

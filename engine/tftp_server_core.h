@@ -4,9 +4,49 @@
 #include "platform/form.h"
 #include "platform/udp_socket_control.h"
 
+#include <QByteArray>
+#include <QList>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class TFTPServerCore;
+class TransferForm;
+
+// The arguments of one raised event, shared by its handlers and the step that raised it.
+struct RaisedEvent {
+    QString Filename;
+    QString IP;
+    bool Error = false;
+    int holds = 0;
+    bool raising = true;
+    // What the raiser goes on with, queued like a yield, and only in the same load of `core`.
+    std::function<void()> then;
+    QPointer<TFTPServerCore> core;
+    quint64 generation = 0;
+};
+
+// A handler that answers later (a client in another process) holds the event it is handling:
+// the step that raised it goes on, with the values the handlers left, once every hold is let go.
+// Meanwhile the event loop runs on. Dropping the hold lets go of it too.
+class EventHold {
+public:
+    explicit EventHold(std::shared_ptr<RaisedEvent> event) : event_(std::move(event)) {}
+    ~EventHold() { Release(); }
+    EventHold(const EventHold&) = delete;
+    EventHold& operator=(const EventHold&) = delete;
+
+    QString& Filename() { return event_->Filename; }
+    QString& IP() { return event_->IP; }
+    bool& Error() { return event_->Error; }
+    bool Held() const { return event_ != nullptr; }
+    void Release();
+
+private:
+    std::shared_ptr<RaisedEvent> event_;
+};
 
 // The non-visual part of the main window TFTPServer: the listening socket and its dispatcher,
 // the transfer list, the transfer counter, and the operations and events through which
@@ -32,9 +72,14 @@ public:
     // Unloads every loaded form in load order.
     virtual void ExitSelection_Click();
 
+    // For a handler of the event now being raised: holds it until the hold is let go (see
+    // EventHold). nullptr outside a raise.
+    std::shared_ptr<EventHold> HoldEvent();
+
 signals:
-    // Raised synchronously; a handler that changes an argument changes what the caller goes on
-    // with.
+    // A handler that changes an argument changes what the caller goes on with. The caller goes
+    // on when the handlers return, or, for a start event that a handler holds (HoldEvent), once
+    // the hold is let go.
     void ReceiveStart(QString& Filename, QString& IP);
     void ReceiveComplete(QString& Filename, QString& IP, bool& Error);
     void TransmitStart(QString& Filename, QString& IP);
@@ -46,6 +91,29 @@ protected:
     void Form_Unload(int& cancel) override;
     // Binds the listening socket; false when the port cannot be had.
     bool BindListener();
+
+private:
+    // A request whose start event is held: a datagram repeating it is the client sending the
+    // same request again while it waits for us, so it is dropped. Such a repeat is also dropped
+    // while the transfer started for it still runs, since that transfer answers it.
+    struct HeldRequest {
+        QString ip;
+        int port = 0;
+        QByteArray datagram;
+        quint64 generation = 0;
+        bool waiting = true;
+        QPointer<TransferForm> transfer;
+    };
+
+    // Raises an event through `emitter` with `event`'s values; `then` runs at once when no
+    // handler held it, else once the last hold is let go. True when it ran at once.
+    bool Raise(const std::shared_ptr<RaisedEvent>& event, const std::function<void()>& emitter,
+               std::function<void()> then);
+    void Dispatch(bool read, QString name, const QString& ip, int port, HeldRequest* held);
+    bool RepeatsHeldRequest(const QString& ip, int port, const QByteArray& datagram);
+
+    std::shared_ptr<RaisedEvent> raising_;
+    QList<std::shared_ptr<HeldRequest>> held_;
 };
 
 // The main window's default instance: any use of it loads it again when it is not loaded.

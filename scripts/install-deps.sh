@@ -6,7 +6,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libsqlite3-dev libgl-dev
     dbus dbus-daemon dbus-x11 iproute2 util-linux
     tftp-hpa atftp curl
-    xvfb python3-xlib
+    xvfb python3-xlib python3-dbus python3-gi gir1.2-glib-2.0
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,12 +4,14 @@
 #include "server/automation_ip_range.h"
 #include "server/automation_server.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QFile>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QTimer>
@@ -32,7 +34,7 @@ constexpr const char* kUnknownInterface = "org.freedesktop.DBus.Error.UnknownInt
 constexpr const char* kUnknownProperty = "org.freedesktop.DBus.Error.UnknownProperty";
 constexpr const char* kPropertyReadOnly = "org.freedesktop.DBus.Error.PropertyReadOnly";
 constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
-constexpr const char* kNotOwner = "Only the client that created the object can release it";
+constexpr const char* kNotOwner = "Only the client that created the object may use it";
 
 // A process that the bus started for a call that asked for no object does not stay for ever.
 constexpr int kUnclaimedGraceMs = 30000;
@@ -65,9 +67,12 @@ public:
                 signals_.append(meta->method(i));
             }
         }
+        AnnounceChanges(); // the values the client starts from
     }
 
     QString introspect(const QString& path) const override;
+    // Sends PropertiesChanged for every property whose value differs from the last one seen.
+    void AnnounceChanges();
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
     int qt_metacall(QMetaObject::Call call, int id, void** argv) override;
 
@@ -86,6 +91,7 @@ private:
 
     AutomationObject* object_;
     QList<QMetaMethod> signals_;
+    QVariantMap announced_;
 };
 
 QMetaMethod AutomationNode::method(const QString& name) const {
@@ -109,41 +115,65 @@ QMetaProperty AutomationNode::property(const QString& name) const {
 
 QString AutomationNode::introspect(const QString& path) const {
     Q_UNUSED(path);
+    // The same text as the interface file installed for developers, so the two cannot differ.
+    QFile file(QStringLiteral(":/dbus/%1.xml").arg(object_->InterfaceName()));
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcAutomation) << "no interface description" << file.fileName();
+        return {};
+    }
+    const QString xml = QString::fromUtf8(file.readAll());
+    const qsizetype begin = xml.indexOf(QLatin1String("<interface "));
+    const QLatin1String end("</interface>");
+    const qsizetype last = xml.lastIndexOf(end);
+    return begin < 0 || last < begin ? QString() : xml.mid(begin, last + end.size() - begin) + '\n';
+}
+
+void AutomationNode::AnnounceChanges() {
     const QMetaObject* meta = object_->metaObject();
-    QString xml = QStringLiteral("  <interface name=\"%1\">\n").arg(object_->InterfaceName());
+    QVariantMap changed;
     for (int i = AutomationObject::staticMetaObject.propertyCount(); i < meta->propertyCount();
          ++i) {
         const QMetaProperty p = meta->property(i);
-        xml += QStringLiteral("    <property name=\"%1\" type=\"%2\" access=\"%3\"/>\n")
-                   .arg(QLatin1String(p.name()), signature(p.metaType()),
-                        QLatin1String(p.isWritable() ? "readwrite" : "read"));
-    }
-    for (int i = AutomationObject::staticMetaObject.methodCount(); i < meta->methodCount(); ++i) {
-        const QMetaMethod m = meta->method(i);
-        const bool isSignal = m.methodType() == QMetaMethod::Signal;
-        if (!isSignal && m.access() != QMetaMethod::Public) {
+        const QString name = QLatin1String(p.name());
+        const QString errorBefore = object_->errorName_;
+        const QVariant value = p.read(object_);
+        // A value that cannot be read now is not announced (a read would fail too).
+        const bool failed = object_->errorName_ != errorBefore;
+        object_->errorName_ = errorBefore;
+        if (failed) {
             continue;
         }
-        const QString tag = QLatin1String(isSignal ? "signal" : "method");
-        xml += QStringLiteral("    <%1 name=\"%2\">\n").arg(tag, QLatin1String(m.name()));
-        const QList<QByteArray> names = m.parameterNames();
-        for (int a = 0; a < m.parameterCount(); ++a) {
-            xml += QStringLiteral("      <arg name=\"%1\" type=\"%2\"%3/>\n")
-                       .arg(QLatin1String(names.value(a)), signature(m.parameterMetaType(a)),
-                            QLatin1String(isSignal ? "" : " direction=\"in\""));
+        auto known = announced_.find(name);
+        if (known == announced_.end()) {
+            announced_.insert(name, value);
+        } else if (*known != value) {
+            *known = value;
+            changed.insert(name, value);
         }
-        if (m.returnType() != QMetaType::Void) {
-            xml += QStringLiteral("      <arg type=\"%1\" direction=\"out\"/>\n")
-                       .arg(signature(m.returnMetaType()));
-        }
-        xml += QStringLiteral("    </%1>\n").arg(tag);
     }
-    return xml + QStringLiteral("  </interface>\n");
+    if (changed.isEmpty() || object_->Path().isEmpty()) {
+        return;
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(
+        object_->Path(), QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"));
+    signal << object_->InterfaceName() << changed << QStringList();
+    Connection.send(signal);
 }
 
 bool AutomationNode::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
     if (message.type() != QDBusMessage::MethodCallMessage) {
         return false;
+    }
+    const bool ours = message.interface() == QLatin1String(kPropertiesInterface) ||
+                      message.interface() == object_->InterfaceName() ||
+                      (message.interface().isEmpty() && method(message.member()).isValid());
+    // An object answers only the client that created it; anyone may look at its interface.
+    if (ours && !object_->owner_.isEmpty() && message.service() != object_->owner_) {
+        if (message.isReplyRequired()) {
+            connection.send(
+                message.createErrorReply(QLatin1String(kAccessDenied), QLatin1String(kNotOwner)));
+        }
+        return true;
     }
     QDBusMessage reply;
     if (message.interface() == QLatin1String(kPropertiesInterface)) {
@@ -159,6 +189,11 @@ bool AutomationNode::handleMessage(const QDBusMessage& message, const QDBusConne
         }
     } else {
         return false;
+    }
+    // The changes the call made go out before its reply, so that a proxy's cache is current
+    // by the time the caller goes on.
+    if (AutomationBus* bus = AutomationBus::Instance()) {
+        bus->AnnounceChanges();
     }
     if (message.isReplyRequired()) {
         connection.send(reply);
@@ -245,8 +280,7 @@ QDBusMessage AutomationNode::properties(const QDBusMessage& call) {
         return call.createReply(QVariant::fromValue(all));
     }
     const bool get = member == QLatin1String("Get") && args.size() == 2;
-    const bool set = member == QLatin1String("Set") && args.size() == 3 &&
-                     args[2].metaType() == QMetaType::fromType<QDBusVariant>();
+    const bool set = member == QLatin1String("Set") && args.size() == 3;
     if (!get && !set) {
         return call.createErrorReply(QLatin1String(kUnknownMethod), member);
     }
@@ -265,7 +299,11 @@ QDBusMessage AutomationNode::properties(const QDBusMessage& call) {
     if (!p.isWritable()) {
         return call.createErrorReply(QLatin1String(kPropertyReadOnly), name);
     }
-    const QVariant value = args[2].value<QDBusVariant>().variant();
+    // A client that sends the value without its variant wrapping (dbus-python without
+    // introspection does) is served alike.
+    const QVariant value = args[2].metaType() == QMetaType::fromType<QDBusVariant>()
+                               ? args[2].value<QDBusVariant>().variant()
+                               : args[2];
     if (value.metaType() != p.metaType()) {
         return call.createErrorReply(
             QLatin1String(kInvalidArgs),
@@ -379,6 +417,10 @@ bool AutomationBus::Register() {
         return false;
     }
     QTimer::singleShot(kUnclaimedGraceMs, this, &AutomationBus::CheckLifetime);
+    // Settings change from the configuration dialog too: before the loop sleeps, whatever
+    // changed is announced.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &AutomationBus::AnnounceChanges);
     auto* check = new QTimer(this);
     connect(check, &QTimer::timeout, this, [this, check] {
         if (!connection_.isConnected()) {
@@ -439,6 +481,16 @@ void AutomationBus::ClientLeft(const QString& client) {
     for (const QPointer<AutomationObject>& object : held) {
         if (object) {
             Release(object);
+        }
+    }
+}
+
+void AutomationBus::AnnounceChanges() {
+    for (const auto& held : std::as_const(byClient_)) {
+        for (const QPointer<AutomationObject>& object : held) {
+            if (object && object->node_) {
+                object->node_->AnnounceChanges();
+            }
         }
     }
 }

@@ -11,17 +11,22 @@
 //   CreateServer()  -> o   a Server of the caller's own, /Server/<n>   (automation_server.h)
 //   CreateIPRange() -> o   an IPRange of the caller's own, /IPRange/<n> (automation_ip_range.h)
 //
-// An object belongs to the unique bus name that created it and goes when that client calls
-// its Release() or leaves the bus (all of them go with the bus itself). The process ends once
+// An object belongs to the unique bus name that created it: any other caller of its members or
+// properties gets org.freedesktop.DBus.Error.AccessDenied. It goes when that client calls its
+// Release() or leaves the bus (all of them go with the bus itself). The process ends once
 // no client holds an object and no window is loaded; a process that the bus started but that
 // nobody asked for an object ends after a grace time. A second client is served by the
 // running process.
 //
 // Each object is one D-Bus interface made from its class: Q_INVOKABLE methods are methods,
 // Q_PROPERTYs are properties (org.freedesktop.DBus.Properties) and signals are signals, all of
-// them as the class itself declares them. The bus glue is our own (not QtDBus's object export)
-// so that a member, a property read or write included, can fail the client's call with a
-// D-Bus error (RaiseError).
+// them as the class itself declares them. Its introspection is the interface's file in
+// server/dbus/ (installed under share/dbus-1/interfaces/), which carries the type library's
+// identifiers too. A property whose value changes, by a call of any client or inside the
+// program, is announced with PropertiesChanged before the loop next sleeps, and before the
+// reply of the call that changed it. The bus glue is our own (not QtDBus's object export) so
+// that a member, a property read or write included, can fail the client's call with a D-Bus
+// error (RaiseError).
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -97,6 +102,8 @@ public:
     // Takes an object off the bus and deletes it (later).
     void Release(AutomationObject* object);
     int HeldObjects() const;
+    // Sends PropertiesChanged for what changed on any object since it was last looked at.
+    void AnnounceChanges();
 
     // Ends the process (soon, and only if still true then) when no client holds an object and
     // no form is loaded.

@@ -5,9 +5,13 @@
 #include "toolkit/registry_support.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QMainWindow>
 
+#include <cerrno>
 #include <exception>
 
 namespace {
@@ -27,10 +31,26 @@ constexpr const char* kObjectNotSetError = "ObjectNotSet";
 constexpr const char* kObjectNotSet = "Object variable or With block variable not set";
 constexpr const char* kUnloadedError = "ObjectUnloaded";
 constexpr const char* kUnloaded = "Object was unloaded";
+// What the error's name says when the window unloaded itself because port 69 could not be had.
+constexpr const char* kPortInUseError = "PortInUse";
+constexpr const char* kPortDeniedError = "PortPermissionDenied";
+constexpr const char* kNoOwner = "org.freedesktop.DBus.Error.NameHasNoOwner";
 constexpr const char* kUnknownFailure = "Automation error";
 
 QString errorName(const char* name) {
     return QLatin1String(AutomationBus::kErrorPrefix) + QLatin1String(name);
+}
+
+// Why the main window could not be loaded, as far as its socket tells.
+QString unloadedErrorName(const TFTPServerWindow& window) {
+    switch (window.TFTP->LastError()) {
+    case EADDRINUSE:
+        return errorName(kPortInUseError);
+    case EACCES:
+        return errorName(kPortDeniedError);
+    default:
+        return errorName(kUnloadedError);
+    }
 }
 
 void store(const char* value, const QVariant& setting) {
@@ -107,7 +127,7 @@ void Server::ShowStatusWindow() {
     }
     m_TFTPServer->Show();
     if (!m_TFTPServer->IsLoaded()) {
-        RaiseError(errorName(kUnloadedError), QLatin1String(kUnloaded));
+        RaiseError(unloadedErrorName(*m_TFTPServer), QLatin1String(kUnloaded));
         return;
     }
     QMainWindow* window = m_TFTPServer->Window;
@@ -125,6 +145,14 @@ void Server::Terminate() {
 }
 
 void Server::SetEventSink(const QString& service, const QDBusObjectPath& path) {
+    // A name nobody owns would only make every event wait for its time-out.
+    const QDBusConnection* bus = Bus();
+    if (bus && !service.isEmpty() && !bus->interface()->isServiceRegistered(service)) {
+        RaiseError(
+            QLatin1String(kNoOwner),
+            QStringLiteral("The bus name %1 has no owner: no events can reach it").arg(service));
+        return;
+    }
     sinkService_ = service.isEmpty() ? CurrentCall().service() : service;
     sinkPath_ = path.path();
 }
@@ -145,7 +173,7 @@ void Server::SetRootDir(const QString& D) {
     // runs without a Start.
     TFTPServerWindow& window = MainWindow();
     if (!window.IsLoaded()) {
-        RaiseError(errorName(kUnloadedError), QLatin1String(kUnloaded));
+        RaiseError(unloadedErrorName(window), QLatin1String(kUnloaded));
         return;
     }
     window.StatusBar->Panels(QLatin1String(kStatusPanel))->SetText(Globals::RootDir);
@@ -170,41 +198,73 @@ void Server::SetTransmitOnly(bool Setting) {
 }
 
 void Server::m_TFTPServer_ReceiveStart(QString& Filename, QString& IP) {
-    QVariantList args{Filename, IP};
-    CallSink(QLatin1String(kReceiveStartEvent), args);
-    Filename = args.at(0).toString();
-    IP = args.at(1).toString();
-    emit ReceiveStart(Filename, IP);
+    const std::shared_ptr<EventHold> hold = HoldEvent();
+    CallSink(QLatin1String(kReceiveStartEvent), {Filename, IP},
+             [this, hold](const QVariantList& sent, const QVariantList& got) {
+                 if (!hold || !hold->Held()) {
+                     return;
+                 }
+                 takeChanged(hold->Filename(), sent, got, 0);
+                 takeChanged(hold->IP(), sent, got, 1);
+                 emit ReceiveStart(hold->Filename(), hold->IP());
+                 hold->Release();
+             });
 }
 
 void Server::m_TFTPServer_ReceiveComplete(QString& Filename, QString& IP, bool& Error) {
-    QVariantList args{Filename, IP, Error};
-    CallSink(QLatin1String(kReceiveCompleteEvent), args);
-    Filename = args.at(0).toString();
-    IP = args.at(1).toString();
-    Error = args.at(2).toBool();
-    emit ReceiveComplete(Filename, IP, Error);
+    const std::shared_ptr<EventHold> hold = HoldEvent();
+    CallSink(QLatin1String(kReceiveCompleteEvent), {Filename, IP, Error},
+             [this, hold](const QVariantList& sent, const QVariantList& got) {
+                 if (!hold || !hold->Held()) {
+                     return;
+                 }
+                 takeChanged(hold->Filename(), sent, got, 0);
+                 takeChanged(hold->IP(), sent, got, 1);
+                 takeChanged(hold->Error(), sent, got, 2);
+                 emit ReceiveComplete(hold->Filename(), hold->IP(), hold->Error());
+                 hold->Release();
+             });
 }
 
-void Server::CallSink(const QString& member, QVariantList& args) {
+std::shared_ptr<EventHold> Server::HoldEvent() {
+    auto* core = qobject_cast<TFTPServerCore*>(sender());
+    return core ? core->HoldEvent() : nullptr;
+}
+
+template <typename T>
+void Server::takeChanged(T& value, const QVariantList& sent, const QVariantList& got, int i) {
+    // Only what this client changed: several clients may answer the same event, each from the
+    // values as they were raised, and one that leaves a value alone must not undo another's
+    // change.
+    if (i < got.size() && got.at(i) != sent.at(i) &&
+        got.at(i).metaType() == QMetaType::fromType<T>()) {
+        value = got.at(i).value<T>();
+    }
+}
+
+void Server::CallSink(const QString& member, const QVariantList& args, SinkReply done) {
     const QDBusConnection* bus = Bus();
     if (!bus || sinkService_.isEmpty() || sinkPath_.isEmpty()) {
+        done(args, args);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(sinkService_, sinkPath_,
                                                        QLatin1String(kEventsInterface), member);
     call.setArguments(args);
-    // Blocks without the event loop: the dispatcher goes on only once the handler is done.
-    const QDBusMessage reply = bus->call(call, QDBus::Block, kSinkTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        qCDebug(lcAutomation) << member << "to" << sinkService_ << sinkPath_
-                              << "failed:" << reply.errorName() << reply.errorMessage();
-        return;
-    }
-    const QVariantList out = reply.arguments();
-    for (qsizetype i = 0; i < qMin(out.size(), args.size()); ++i) {
-        if (out.at(i).metaType() == args.at(i).metaType()) {
-            args[i] = out.at(i);
-        }
-    }
+    // The server runs on while the client's handler does; what waits is only the step that
+    // raised the event, until the reply comes or the time is up.
+    auto* watcher = new QDBusPendingCallWatcher(bus->asyncCall(call, kSinkTimeoutMs), this);
+    connect(
+        watcher, &QDBusPendingCallWatcher::finished, this,
+        [watcher, member, args, done = std::move(done), service = sinkService_, path = sinkPath_] {
+            watcher->deleteLater();
+            const QDBusMessage reply = watcher->reply();
+            if (reply.type() != QDBusMessage::ReplyMessage) {
+                qCDebug(lcAutomation) << member << "to" << service << path
+                                      << "failed:" << reply.errorName() << reply.errorMessage();
+                done(args, args);
+                return;
+            }
+            done(args, reply.arguments());
+        });
 }

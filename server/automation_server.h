@@ -15,14 +15,15 @@
 // reference: what a handler leaves in them is what the server goes on with. A client that
 // wants to change them names an object of its own with SetEventSink (an empty service means
 // the caller). Each event is then a synchronous call to that sink, interface
-// net.quorvane.TFTP.ServerEvents:
+// net.quorvane.TFTP.ServerEvents (share/dbus-1/interfaces/net.quorvane.TFTP.ServerEvents.xml):
 //   ReceiveStart(s Filename, s IP) -> (s Filename, s IP)
 //   ReceiveComplete(s Filename, s IP, b Error) -> (s Filename, s IP, b Error)
-// Reply values replace the arguments in order (a reply with fewer values, or a value of
-// another type, leaves the rest as they were). The server waits for the answer without running
-// its event loop, as a handler in the same process would be waited for, but for 5 s at most:
-// an error or no answer changes nothing, so a dead client cannot hang the server. After the
-// sink, the event goes out as a D-Bus signal with the values the server goes on with, for
+// Reply values that differ from those sent replace the arguments in order (a reply with fewer
+// values, or a value of another type, leaves the rest as they were). The request that raised
+// ReceiveStart waits for the answer, 5 s at most, while everything else runs on: other requests
+// and transfers, other clients, and this client's own calls back into the server. An error or
+// no answer changes nothing, so a dead client cannot hold up anything but its own event. After
+// the sink, the event goes out as a D-Bus signal with the values the server goes on with, for
 // clients that only listen.
 
 #include "server/automation_bus.h"
@@ -34,6 +35,10 @@
 #include <QString>
 #include <QVariantList>
 
+#include <functional>
+#include <memory>
+
+class EventHold;
 class TFTPServerWindow;
 
 class Server : public AutomationObject {
@@ -83,10 +88,17 @@ signals:
     void ReceiveComplete(const QString& Filename, const QString& IP, bool Error);
 
 protected:
-    // Delivers one event to the client's sink; the reply's values replace the arguments.
-    virtual void CallSink(const QString& member, QVariantList& args);
+    // What the sink answered to an event: the values sent, and those to go on with (the same
+    // values when the sink failed, was too late or is not set).
+    using SinkReply = std::function<void(const QVariantList& sent, const QVariantList& got)>;
+    // Delivers one event to the client's sink and calls `done` with its answer, later.
+    virtual void CallSink(const QString& member, const QVariantList& args, SinkReply done);
 
 private:
+    // Holds the event being raised by the window, until the sink has answered.
+    std::shared_ptr<EventHold> HoldEvent();
+    template <typename T>
+    static void takeChanged(T& value, const QVariantList& sent, const QVariantList& got, int i);
     void m_TFTPServer_ReceiveStart(QString& Filename, QString& IP);
     void m_TFTPServer_ReceiveComplete(QString& Filename, QString& IP, bool& Error);
     void ConnectTo(TFTPServerWindow* window);

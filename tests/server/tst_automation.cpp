@@ -9,9 +9,11 @@
 #include "server/tftp_server_window.h"
 #include "toolkit/registry_support.h"
 
+#include <QDBusMetaType>
 #include <QDir>
 #include <QMainWindow>
 #include <QSignalSpy>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <memory>
@@ -34,24 +36,114 @@ TFTPServerWindow* window() {
     return static_cast<TFTPServerWindow*>(TFTPServerInstance());
 }
 
-// A client's sink: records each event and may rename the file.
+// A client's sink: records each event and may rename the file, at once or when told.
 class SinkServer : public Server {
 public:
     QStringList calls;
     QString renameTo;
+    bool answerLater = false;
+
+    void answer() {
+        const QList<std::function<void()>> due = std::exchange(pending, {});
+        for (const auto& reply : due) {
+            reply();
+        }
+    }
 
 protected:
-    void CallSink(const QString& member, QVariantList& args) override {
+    void CallSink(const QString& member, const QVariantList& args, SinkReply done) override {
         QStringList parts{member};
-        for (const QVariant& a : std::as_const(args)) {
+        for (const QVariant& a : args) {
             parts << a.toString();
         }
         calls << parts.join(QLatin1Char(' '));
+        QVariantList got = args;
         if (member == QLatin1String("ReceiveStart") && !renameTo.isEmpty()) {
-            args[0] = renameTo;
+            got[0] = renameTo;
+        }
+        if (answerLater) {
+            pending << [done, args, got] { done(args, got); };
+        } else {
+            done(args, got);
         }
     }
+
+private:
+    QList<std::function<void()>> pending;
 };
+
+// The members an interface file declares: "property Name type access", "method Name",
+// "signal Name argcount".
+QStringList declaredMembers(const QString& interface) {
+    QFile file(QStringLiteral(":/dbus/%1.xml").arg(interface));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {QStringLiteral("no file for ") + interface};
+    }
+    QStringList members;
+    QXmlStreamReader xml(&file);
+    qsizetype signal = -1; // the signal whose arguments are being counted
+    int signalArgs = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement()) {
+            continue;
+        }
+        const QXmlStreamAttributes a = xml.attributes();
+        const QString name = a.value(QLatin1String("name")).toString();
+        if (xml.name() == QLatin1String("arg")) {
+            signalArgs += signal >= 0 ? 1 : 0;
+            continue;
+        }
+        if (xml.name() == QLatin1String("annotation")) {
+            continue;
+        }
+        if (signal >= 0) {
+            members[signal] += QStringLiteral(" %1").arg(signalArgs);
+            signal = -1;
+        }
+        if (xml.name() == QLatin1String("property")) {
+            members << QStringLiteral("property %1 %2 %3")
+                           .arg(name, a.value(QLatin1String("type")),
+                                a.value(QLatin1String("access")));
+        } else if (xml.name() == QLatin1String("method")) {
+            members << QStringLiteral("method ") + name;
+        } else if (xml.name() == QLatin1String("signal")) {
+            signal = members.size();
+            signalArgs = 0;
+            members << QStringLiteral("signal ") + name;
+        }
+    }
+    if (signal >= 0) {
+        members[signal] += QStringLiteral(" %1").arg(signalArgs);
+    }
+    members.sort();
+    return members;
+}
+
+// The same, as the class declares them.
+QStringList classMembers(const QMetaObject* meta) {
+    QStringList members;
+    for (int i = AutomationObject::staticMetaObject.propertyCount(); i < meta->propertyCount();
+         ++i) {
+        const QMetaProperty p = meta->property(i);
+        members << QStringLiteral("property %1 %2 %3")
+                       .arg(QLatin1String(p.name()),
+                            QLatin1String(QDBusMetaType::typeToSignature(p.metaType())),
+                            QLatin1String(p.isWritable() ? "readwrite" : "read"));
+    }
+    for (int i = AutomationObject::staticMetaObject.methodCount(); i < meta->methodCount(); ++i) {
+        const QMetaMethod m = meta->method(i);
+        if (m.methodType() == QMetaMethod::Signal) {
+            members << QStringLiteral("signal %1 %2")
+                           .arg(QLatin1String(m.name()))
+                           .arg(m.parameterCount());
+        } else if (m.access() == QMetaMethod::Public) {
+            members << QStringLiteral("method ") + QLatin1String(m.name());
+        }
+    }
+    members.sort();
+    return members;
+}
 
 // The process as automation mode leaves it before a client's Start: settings stored, no
 // window loaded.
@@ -148,6 +240,10 @@ private slots:
         // Still not started: the window cannot be shown.
         server.ShowStatusWindow();
         QCOMPARE(server.TakeError(), kErrors + QStringLiteral("ObjectNotSet"));
+
+        // A put that needs the window says why it could not have it.
+        server.setProperty("RootDir", a.fx.root());
+        QCOMPARE(server.TakeError(), kErrors + QStringLiteral("PortInUse"));
 
         holder.reset();
         server.Start();
@@ -247,6 +343,159 @@ private slots:
         QCOMPARE(starts.at(0), (QVariantList{"renamed.bin", "127.0.0.1"}));
         QCOMPARE(completes.size(), 1);
         QCOMPARE(completes.at(0), (QVariantList{"renamed.bin", "127.0.0.1", false}));
+    }
+
+    void sinkThatAnswersLaterHoldsOnlyItsOwnRequest() {
+        AutomationFixture a;
+        SinkServer server;
+        QSignalSpy starts(&server, &Server::ReceiveStart);
+        server.Start();
+        a.follow();
+        server.answerLater = true;
+        server.renameTo = QStringLiteral("renamed.bin");
+        a.fx.writeFile(QStringLiteral("out.bin"), "data");
+
+        a.fx.sendRequest(2, "up.bin");
+        QVERIFY(a.fx.silent());
+        QCOMPARE(platform::Forms::Count(), 1);
+        // The client, tired of waiting, sends it again: the same request, not a second one.
+        a.fx.sendRequest(2, "up.bin");
+        // Its other requests are served meanwhile.
+        a.fx.sendRequest(1, "out.bin");
+        QCOMPARE(a.fx.fetchRest(a.fx.receive()), QByteArray("data"));
+        TransferFixture::settle();
+        QCOMPARE(server.calls, QStringList{"ReceiveStart up.bin 127.0.0.1"});
+        QCOMPARE(starts.size(), 0);
+
+        server.answer();
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        QCOMPARE(starts.size(), 1);
+        QCOMPARE(starts.at(0), (QVariantList{"renamed.bin", "127.0.0.1"}));
+        // A copy that was on its way when the answer came is answered by the running transfer.
+        const quint16 transfer = a.fx.transferPort();
+        a.fx.sendRequest(2, "up.bin");
+        QVERIFY(a.fx.silent());
+        a.fx.lastPort = transfer;
+        a.fx.sendToTransfer(TransferFixture::data(1, "hello"));
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\1", 4));
+        TransferFixture::settle();
+        QCOMPARE(server.calls, (QStringList{"ReceiveStart up.bin 127.0.0.1",
+                                            "ReceiveComplete renamed.bin 127.0.0.1 false"}));
+        server.answer();
+        QCOMPARE(a.fx.readFile(QStringLiteral("renamed.bin")), QByteArray("hello"));
+        QVERIFY(!QFile::exists(a.fx.path(QStringLiteral("up.bin"))));
+
+        // Once that transfer is over, the same request is a new one.
+        server.answerLater = false;
+        a.write("up.bin", "again");
+        QCOMPARE(server.calls.size(), 4);
+    }
+
+    void copyArrivingWithTheAnswerIsStillTheSameRequest() {
+        AutomationFixture a;
+        SinkServer server;
+        server.Start();
+        a.follow();
+        server.answerLater = true;
+        a.fx.sendRequest(2, "up.bin");
+        QVERIFY(a.fx.silent());
+        // The answer comes in the same pass of the loop as a copy of the request, just before
+        // the copy is dispatched.
+        platform::UdpSocketControl* listener = window()->TFTP;
+        QObject::disconnect(listener, &platform::UdpSocketControl::DataArrival, window(),
+                            &TFTPServerCore::TFTP_DataArrival);
+        QObject::connect(listener, &platform::UdpSocketControl::DataArrival, &server,
+                         [&server] { server.answer(); });
+        QObject::connect(listener, &platform::UdpSocketControl::DataArrival, window(),
+                         &TFTPServerCore::TFTP_DataArrival);
+        a.fx.sendRequest(2, "up.bin");
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        QVERIFY(a.fx.silent());
+        QCOMPARE(server.calls, QStringList{"ReceiveStart up.bin 127.0.0.1"});
+    }
+
+    void waitingRequestWhenTheServerStopsOrTheClientLetsGo_data() {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QString>("stored");
+        // Stopped: the request is dropped, and the server is not brought back for it.
+        QTest::newRow("terminate") << "terminate"
+                                   << "";
+        QTest::newRow("terminate, start") << "restart"
+                                          << "";
+        // Let go: the request goes on as it was sent.
+        QTest::newRow("release") << "release"
+                                 << "up.bin";
+    }
+    void waitingRequestWhenTheServerStopsOrTheClientLetsGo() {
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, stored);
+        AutomationFixture a;
+        auto server = std::make_unique<SinkServer>();
+        server->Start();
+        a.follow();
+        server->answerLater = true;
+        server->renameTo = QStringLiteral("renamed.bin");
+        a.fx.sendRequest(2, "up.bin");
+        QVERIFY(a.fx.silent());
+
+        if (meanwhile == QLatin1String("release")) {
+            server.reset();
+        } else {
+            server->Terminate();
+            if (meanwhile == QLatin1String("restart")) {
+                server->Start();
+            }
+            server->answer();
+        }
+        TransferFixture::settle();
+        const int transfers = platform::Forms::Count() - (TFTPServerLoaded() ? 1 : 0);
+        QCOMPARE(TFTPServerLoaded(), meanwhile != QLatin1String("terminate"));
+        if (stored.isEmpty()) {
+            QCOMPARE(transfers, 0);
+            QVERIFY(a.fx.silent());
+            return;
+        }
+        QCOMPARE(transfers, 1);
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        a.fx.sendToTransfer(TransferFixture::data(1, "x"));
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\1", 4));
+        TransferFixture::settle();
+        QCOMPARE(a.fx.readFile(stored), QByteArray("x"));
+    }
+
+    void clientsThatLeaveAValueAloneDoNotUndoAnothersChange() {
+        AutomationFixture a;
+        SinkServer renaming;
+        SinkServer watching;
+        renaming.Start();
+        watching.Start();
+        a.follow();
+        renaming.answerLater = watching.answerLater = true;
+        renaming.renameTo = QStringLiteral("renamed.bin");
+        a.fx.sendRequest(2, "up.bin");
+        QVERIFY(a.fx.silent());
+        renaming.answer();
+        QVERIFY(a.fx.silent()); // both must have answered
+        watching.answer();
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\0", 4));
+        a.fx.sendToTransfer(TransferFixture::data(1, "x"));
+        QCOMPARE(a.fx.receive(), QByteArray("\0\4\0\1", 4));
+        TransferFixture::settle();
+        QCOMPARE(a.fx.readFile(QStringLiteral("renamed.bin")), QByteArray("x"));
+    }
+
+    void interfaceFilesDeclareWhatTheClassesServe_data() {
+        QTest::addColumn<QString>("interface");
+        QTest::addColumn<const QMetaObject*>("meta");
+        QTest::newRow("Server") << QString::fromLatin1(Server::kInterface)
+                                << &Server::staticMetaObject;
+        QTest::newRow("IPRange") << QStringLiteral("net.quorvane.TFTP.IPRange")
+                                 << &AutomationIPRange::staticMetaObject;
+    }
+    void interfaceFilesDeclareWhatTheClassesServe() {
+        QFETCH(QString, interface);
+        QFETCH(const QMetaObject*, meta);
+        QCOMPARE(declaredMembers(interface), classMembers(meta));
     }
 
     void readRequestRaisesNothing() {

@@ -373,8 +373,9 @@ void TestAutomationBus::activationStartsTheProgramForAutomationWithoutAWindow() 
             .toString();
     for (const char* part :
          {"<interface name=\"net.quorvane.TFTP.Server\">",
-          "<property name=\"Ready\" type=\"b\" access=\"readwrite\"/>",
-          "<property name=\"RootDir\" type=\"s\" access=\"readwrite\"/>",
+          "<property name=\"Ready\" type=\"b\" access=\"readwrite\">",
+          "<property name=\"RootDir\" type=\"s\" access=\"readwrite\">",
+          "value=\"{87F7D5DF-26A5-4036-A7AF-93061F9710EF}\"",
           "<arg name=\"path\" type=\"o\" direction=\"in\"/>", "<signal name=\"ReceiveComplete\">",
           "<arg name=\"Error\" type=\"b\"/>"}) {
         QVERIFY2(xml.contains(QLatin1String(part)), part);
