@@ -149,10 +149,18 @@ void TransmitForm::SendBlock() {
         Buffer[2] = char(BlockNumber / 256);
         Buffer[3] = char(BlockNumber % 256);
         // Other transfers and this window's own events may run before the block leaves; what
-        // goes out is the buffer as it then stands.
-        platform::Yield(this, [this] {
-            TFTP->SendData(QByteArray::fromRawData(Buffer, TftpPackets::kFullDataPacket));
-        });
+        // goes out is the buffer as it then stands. A send already waiting takes the block now
+        // due, so a block asked for twice in that time still leaves once.
+        if (!sendQueued_) {
+            sendQueued_ = true;
+            platform::Yield(this, [this] {
+                sendQueued_ = false;
+                // The short block went out meanwhile: the full one in the buffer is answered.
+                if (!LastBlockSent) {
+                    TFTP->SendData(QByteArray::fromRawData(Buffer, TftpPackets::kFullDataPacket));
+                }
+            });
+        }
         return;
     }
     LastBlockSent = true;
@@ -176,6 +184,9 @@ QString TransmitForm::ProgressLine() const {
 
 void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     Q_UNUSED(bytesTotal);
+    if (AnsweredStranger(TFTP)) {
+        return;
+    }
     RetryCount = 0;
     Retry_Timer->Restart();
     if (!TFTP->GetData(datagram_)) {
@@ -193,12 +204,25 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     if (TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
         return;
     }
-    BlockNumber = TftpPackets::BlockOf(datagram_) + 1;
-    if (LastBlockSent || BlockNumber > 65535) {
-        BytesSent += LastBlockLength;
-        FinishTransmit();
-    } else {
+    const int acked = TftpPackets::BlockOf(datagram_);
+    if (acked == BlockNumber) {
+        // Only the client's word for the block out now counts it as delivered.
+        if (LastBlockSent) {
+            BytesSent += LastBlockLength;
+            FinishTransmit();
+            return;
+        }
         BytesSent += TftpPackets::kBlockSize;
+        BlockNumber = acked + 1;
+        resentForOlderAck_ = false;
+        SendBlock();
+    } else if (acked == kLastBlockNumber) {
+        FinishTransmit();
+    } else if (acked < BlockNumber && !resentForOlderAck_) {
+        // The client missed the block out now. Answering every copy of its ACK would multiply
+        // each duplicate into a stream of blocks; once per block is enough, the timer does
+        // the rest.
+        resentForOlderAck_ = true;
         SendBlock();
     }
 }
@@ -206,7 +230,7 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
 void TransmitForm::Retry_Timer_Timer() {
     if (RetryCount <= 2) {
         ++RetryCount;
-        if (!LastBlockSent && FileHandle) {
+        if (FileHandle) {
             SendBlock();
         }
         return;

@@ -34,7 +34,11 @@ private:
     void Retry_Timer_Timer();
     QString ProgressLine() const;
 
+    static constexpr int kLastBlockNumber = 65535;
+
+    // The block out now, waiting for its ACK.
     qint32 BlockNumber = 0;
+    // Bytes the client has acknowledged.
     qint32 BytesSent = 0;
     quint32 FileSize = 0;
     qint32 LastBlockLength = 0;
@@ -42,4 +46,6 @@ private:
     char Buffer[516] = {};
     QByteArray LastPacket;
     QByteArray datagram_;
+    bool sendQueued_ = false;        // a full block waits in the yield before its send
+    bool resentForOlderAck_ = false; // the block out now went again for an older block's ACK
 };
