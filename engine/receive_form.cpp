@@ -23,12 +23,11 @@ const QString kErrTimeout = QStringLiteral(
 const QString kSharingViolation = QStringLiteral("Sharing Violation");
 const QString kFileOpenError = QStringLiteral("File Open Error ");
 
-const QString kErrTooLarge = QStringLiteral("TFTP Error: File too large for TFTP Protocol");
 const QString kTooLarge = QStringLiteral("File too large for TFTP Protocol");
+const QString kErrTooLarge = kErrTftp + kTooLarge;
 const QString kDiskFull = QStringLiteral("Disk full or allocation exceeded");
 constexpr quint16 kCodeDiskFull = 3;
 constexpr int kLastBlockNumber = 65535;
-constexpr int kFinalAckMs = 6500;
 
 // The port of a finished upload, for one retry interval after its final ACK: a repeat of the
 // final DATA gets that ACK again, strangers get ERROR 5, and nothing else happens. It goes
@@ -38,7 +37,7 @@ public:
     FinalAckKeeper(platform::UdpSocketControl* socket, const QByteArray& ack,
                    TFTPServerCore* server)
         : QObject(server), socket_(socket), ack_(ack),
-          timer_(new platform::Timer(kFinalAckMs, true, this)) {
+          timer_(new platform::Timer(TransferForm::kRetryIntervalMs, true, this)) {
         socket_->setParent(this);
         connect(socket_, &platform::UdpSocketControl::DataArrival, this, [this] { Answer(); });
         connect(timer_, &platform::Timer::Tick, this, [this] { End(); });

@@ -42,8 +42,10 @@ public:
     // returns true: the caller must then change nothing.
     static bool AnsweredStranger(platform::UdpSocketControl* socket);
 
-protected:
+    // How long a transfer waits for its client before it sends again.
     static constexpr int kRetryIntervalMs = 6500;
+
+protected:
     static const QString kErrInvalidAccess;
 
     // Starts the reverse lookup of IP; its answer sets DNSName.
