@@ -187,14 +187,19 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     if (AnsweredStranger(TFTP)) {
         return;
     }
-    RetryCount = 0;
-    Retry_Timer->Restart();
     if (!TFTP->GetData(datagram_)) {
         QString reason = QStringLiteral("Transmit error while sending to ") + IP +
                          QStringLiteral(" : ") + TFTP->LastErrorText();
         Abort(reason);
         return;
     }
+    if (IsUnansweredOlderAck()) {
+        // No news: were it a sign of life, a client repeating its ACK more often than the
+        // timer runs would keep the block out now from ever going again.
+        return;
+    }
+    RetryCount = 0;
+    Retry_Timer->Restart();
     if (datagram_.size() < TftpPackets::kHeaderSize) {
         return;
     }
@@ -218,13 +223,22 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
         SendBlock();
     } else if (acked == kLastBlockNumber) {
         FinishTransmit();
-    } else if (acked < BlockNumber && !resentForOlderAck_) {
+    } else if (acked < BlockNumber) {
         // The client missed the block out now. Answering every copy of its ACK would multiply
         // each duplicate into a stream of blocks; once per block is enough, the timer does
         // the rest.
         resentForOlderAck_ = true;
         SendBlock();
     }
+}
+
+bool TransmitForm::IsUnansweredOlderAck() const {
+    if (datagram_.size() < TftpPackets::kHeaderSize ||
+        TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
+        return false;
+    }
+    const int acked = TftpPackets::BlockOf(datagram_);
+    return resentForOlderAck_ && acked < BlockNumber;
 }
 
 void TransmitForm::Retry_Timer_Timer() {
