@@ -6,6 +6,9 @@
 #include "engine/tftp_server_core.h"
 #include "platform/yield.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 constexpr const char* kCaption = "Receiving TFTP File";
@@ -19,6 +22,51 @@ const QString kErrTimeout = QStringLiteral(
     "Quorvane TFTP Server is running, but times out waiting for client to send data.");
 const QString kSharingViolation = QStringLiteral("Sharing Violation");
 const QString kFileOpenError = QStringLiteral("File Open Error ");
+
+const QString kTooLarge = QStringLiteral("File too large for TFTP Protocol");
+const QString kErrTooLarge = kErrTftp + kTooLarge;
+const QString kDiskFull = QStringLiteral("Disk full or allocation exceeded");
+constexpr quint16 kCodeDiskFull = 3;
+constexpr int kLastBlockNumber = 65535;
+
+// The port of a finished upload, for one retry interval after its final ACK: a repeat of the
+// final DATA gets that ACK again, strangers get ERROR 5, and nothing else happens. It goes
+// when the interval ends or the main window unloads.
+class FinalAckKeeper : public QObject {
+public:
+    FinalAckKeeper(platform::UdpSocketControl* socket, const QByteArray& ack,
+                   TFTPServerCore* server)
+        : QObject(server), socket_(socket), ack_(ack),
+          timer_(new platform::Timer(TransferForm::kRetryIntervalMs, true, this)) {
+        socket_->setParent(this);
+        connect(socket_, &platform::UdpSocketControl::DataArrival, this, [this] { Answer(); });
+        connect(timer_, &platform::Timer::Tick, this, [this] { End(); });
+        connect(server, &platform::Form::Unloaded, this, [this] { End(); });
+    }
+
+private:
+    void Answer() {
+        if (TransferForm::AnsweredStranger(socket_)) {
+            return;
+        }
+        QByteArray datagram;
+        if (socket_->GetData(datagram) && datagram.size() >= TftpPackets::kHeaderSize &&
+            datagram.size() <= TftpPackets::kFullDataPacket &&
+            TftpPackets::Opcode(datagram) == TftpPackets::kOpData &&
+            datagram.mid(2, 2) == ack_.mid(2, 2)) {
+            socket_->SendData(ack_);
+        }
+    }
+    void End() {
+        timer_->SetEnabled(false);
+        socket_->Close();
+        deleteLater();
+    }
+
+    platform::UdpSocketControl* socket_;
+    QByteArray ack_;
+    platform::Timer* timer_;
+};
 
 } // namespace
 
@@ -140,12 +188,15 @@ void ReceiveForm::SendAck(std::function<void()> then) {
     });
 }
 
-void ReceiveForm::SendError(const QString& text) {
-    TFTP->SendData(TftpPackets::BuildError(kCode, text));
+void ReceiveForm::SendError(const QString& text, quint16 code) {
+    TFTP->SendData(TftpPackets::BuildError(code, text));
 }
 
 void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
     Q_UNUSED(bytesTotal);
+    if (AnsweredStranger(TFTP)) {
+        return;
+    }
     RetryCount = 0;
     Retry_Timer->Restart();
     if (!TFTP->GetData(datagram_)) {
@@ -157,23 +208,39 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
         return;
     }
     const int block = TftpPackets::BlockOf(datagram_);
-    platform::DWORD written = 0;
-    if (datagram_.size() > TftpPackets::kHeaderSize && block == 0) {
-        // Block 0 has no place in the file (it would lie before its start): nothing is
-        // written, the block is acknowledged and the transfer goes on.
-        written = TftpPackets::kBlockSize;
-    } else if (datagram_.size() > TftpPackets::kHeaderSize) {
+    const int size = int(datagram_.size()) - TftpPackets::kHeaderSize;
+    if (size > 0 && block == 0 && after65535_) {
+        // The client rolled its block number over: the file is past what TFTP can number, and
+        // block 0 would land on the file's start.
+        FailReceive(kCodeDiskFull, kErrTooLarge, kTooLarge);
+        return;
+    }
+    if (size > 0 && block != 0) {
+        // Block 0 at the start has no place in the file (it would lie before its start): it is
+        // acknowledged with nothing written, and the transfer goes on.
         const qint64 offset = qint64(block - 1) * TftpPackets::kBlockSize;
         if (platform::SetFilePointer(FileHandle, 0, nullptr, platform::FILE_CURRENT) !=
             platform::DWORD(offset)) {
             platform::SetFilePointer(FileHandle, platform::LONG(offset), nullptr,
                                      platform::FILE_BEGIN);
         }
-        const int size = int(datagram_.size()) - TftpPackets::kHeaderSize;
-        if (!platform::WriteFile(FileHandle, datagram_.constData() + TftpPackets::kHeaderSize,
-                                 platform::DWORD(size), &written, nullptr)) {
-            written = 0;
+        platform::DWORD written = 0;
+        const bool stored =
+            platform::WriteFile(FileHandle, datagram_.constData() + TftpPackets::kHeaderSize,
+                                platform::DWORD(size), &written, nullptr) &&
+            written == platform::DWORD(size);
+        if (!stored) {
+            // The block is not acknowledged: the client must not take it as stored.
+            const int error = platform::LastErrno();
+            if (error == ENOSPC || error == EDQUOT) {
+                FailReceive(kCodeDiskFull, kDiskFull, kDiskFull);
+            } else {
+                const QString text = QString::fromLocal8Bit(std::strerror(error ? error : EIO));
+                FailReceive(kCode, text, text);
+            }
+            return;
         }
+        after65535_ = after65535_ || block == kLastBlockNumber;
         if (ProgressLineDue()) {
             BytesReceived = qint32(offset + written);
             TFTPServer().UpdateLog(
@@ -184,12 +251,28 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
     }
     AckHigh = quint8(datagram_[2]);
     AckLow = quint8(datagram_[3]);
-    const bool last = written != platform::DWORD(TftpPackets::kBlockSize);
+    // A short block ends the transfer, an empty one too, whatever its number.
+    const bool last = size == 0 || (block != 0 && size < TftpPackets::kBlockSize);
     SendAck([this, last] {
         if (last) {
             FinishReceive();
         }
     });
+}
+
+void ReceiveForm::FailReceive(quint16 code, const QString& errorText, const QString& reason) {
+    SendError(errorText, code);
+    BytesReceived = qint32(platform::GetFileSize(FileHandle, nullptr));
+    const QString line = QStringLiteral("Error receiving ") + Filename + QStringLiteral(" from ") +
+                         DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
+                         QString::number(BytesReceived) + QStringLiteral(" bytes : ") + reason;
+    TFTPServer().UpdateLog(ID, line);
+    Globals::WriteLog(line);
+    TFTPServer().ReceivedFile(Filename, IP, true);
+    // What was stored stays on disk, as after a time-out.
+    CloseFile();
+    TFTP->Close();
+    Unload();
 }
 
 QString ReceiveForm::TimeoutLine() const {
@@ -224,7 +307,11 @@ void ReceiveForm::FinishReceive() {
     TFTPServer().ReceivedFile(Filename, IP, false);
     Globals::WriteLog(line);
     CloseFile();
-    TFTP->Close();
+    // The final ACK may be lost, and the client then sends its last block again: the port
+    // stays to answer it while the transfer itself ends now.
+    new FinalAckKeeper(TFTP, TftpPackets::BuildAck(AckHigh, AckLow), &TFTPServer());
+    disconnect(TFTP, nullptr, this, nullptr);
+    TFTP = new platform::UdpSocketControl(this);
     Unload();
 }
 

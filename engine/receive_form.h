@@ -28,8 +28,11 @@ private:
     // Sends the ACK of the last accepted block after one yield; `then` runs right after the
     // send, and neither runs when the transfer ended during the yield.
     void SendAck(std::function<void()> then = {});
-    void SendError(const QString& text);
+    void SendError(const QString& text, quint16 code = 0);
     void FinishReceive();
+    // Ends the transfer as failed: ERROR `code` with `errorText` to the client, then a line that
+    // gives `reason`; what was stored stays.
+    void FailReceive(quint16 code, const QString& errorText, const QString& reason);
     // False when the open step itself failed (the reason in openError_); a refused open leaves
     // INVALID_HANDLE_VALUE in FileHandle and returns true.
     bool OpenWriteFile(const QByteArray& path);
@@ -41,5 +44,7 @@ private:
     quint8 AckLow = 0;
     qint32 BytesReceived = 0;
     platform::DWORD openError_ = 0;
+    // Block 65535 has been stored: a block 0 now is the client's number rolling over.
+    bool after65535_ = false;
     QByteArray datagram_;
 };

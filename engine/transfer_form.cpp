@@ -20,6 +20,20 @@ TransferForm::TransferForm(const QString& name, QObject* parent)
     connect(DNS, &platform::DnsControl::Event10, this, &TransferForm::DNS_Event10);
 }
 
+bool TransferForm::AnsweredStranger(platform::UdpSocketControl* socket) {
+    static const QString kUnknownTransferId = QStringLiteral("Unknown transfer ID");
+    constexpr quint16 kCodeUnknownTransferId = 5;
+    if (socket->FromRemote()) {
+        return false;
+    }
+    QByteArray datagram;
+    socket->GetData(datagram);
+    if (TftpPackets::Opcode(datagram) != TftpPackets::kOpError) {
+        socket->SendToSender(TftpPackets::BuildError(kCodeUnknownTransferId, kUnknownTransferId));
+    }
+    return true;
+}
+
 void TransferForm::StartLookup() {
     DNS->SetProperty3(true);
     DNS->Method18(IP);

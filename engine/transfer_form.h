@@ -36,8 +36,16 @@ public:
     // Transmit for a read request, Receive for a write request.
     virtual void Start(QString& F) = 0;
 
-protected:
+    // A transfer is its client's address and port alone. When the datagram of the socket's
+    // current event came from anyone else, takes it, answers it with ERROR 5 from the socket's
+    // own port (unless it is an ERROR itself, so two ports never trade ERRORs without end) and
+    // returns true: the caller must then change nothing.
+    static bool AnsweredStranger(platform::UdpSocketControl* socket);
+
+    // How long a transfer waits for its client before it sends again.
     static constexpr int kRetryIntervalMs = 6500;
+
+protected:
     static const QString kErrInvalidAccess;
 
     // Starts the reverse lookup of IP; its answer sets DNSName.

@@ -149,10 +149,18 @@ void TransmitForm::SendBlock() {
         Buffer[2] = char(BlockNumber / 256);
         Buffer[3] = char(BlockNumber % 256);
         // Other transfers and this window's own events may run before the block leaves; what
-        // goes out is the buffer as it then stands.
-        platform::Yield(this, [this] {
-            TFTP->SendData(QByteArray::fromRawData(Buffer, TftpPackets::kFullDataPacket));
-        });
+        // goes out is the buffer as it then stands. A send already waiting takes the block now
+        // due, so a block asked for twice in that time still leaves once.
+        if (!sendQueued_) {
+            sendQueued_ = true;
+            platform::Yield(this, [this] {
+                sendQueued_ = false;
+                // The short block went out meanwhile: the full one in the buffer is answered.
+                if (!LastBlockSent) {
+                    TFTP->SendData(QByteArray::fromRawData(Buffer, TftpPackets::kFullDataPacket));
+                }
+            });
+        }
         return;
     }
     LastBlockSent = true;
@@ -176,14 +184,22 @@ QString TransmitForm::ProgressLine() const {
 
 void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     Q_UNUSED(bytesTotal);
-    RetryCount = 0;
-    Retry_Timer->Restart();
+    if (AnsweredStranger(TFTP)) {
+        return;
+    }
     if (!TFTP->GetData(datagram_)) {
         QString reason = QStringLiteral("Transmit error while sending to ") + IP +
                          QStringLiteral(" : ") + TFTP->LastErrorText();
         Abort(reason);
         return;
     }
+    if (IsUnansweredOlderAck()) {
+        // No news: were it a sign of life, a client repeating its ACK more often than the
+        // timer runs would keep the block out now from ever going again.
+        return;
+    }
+    RetryCount = 0;
+    Retry_Timer->Restart();
     if (datagram_.size() < TftpPackets::kHeaderSize) {
         return;
     }
@@ -193,20 +209,42 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     if (TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
         return;
     }
-    BlockNumber = TftpPackets::BlockOf(datagram_) + 1;
-    if (LastBlockSent || BlockNumber > 65535) {
-        BytesSent += LastBlockLength;
-        FinishTransmit();
-    } else {
+    const int acked = TftpPackets::BlockOf(datagram_);
+    if (acked == BlockNumber) {
+        // Only the client's word for the block out now counts it as delivered.
+        if (LastBlockSent) {
+            BytesSent += LastBlockLength;
+            FinishTransmit();
+            return;
+        }
         BytesSent += TftpPackets::kBlockSize;
+        BlockNumber = acked + 1;
+        resentForOlderAck_ = false;
+        SendBlock();
+    } else if (acked == kLastBlockNumber) {
+        FinishTransmit();
+    } else if (acked < BlockNumber) {
+        // The client missed the block out now. Answering every copy of its ACK would multiply
+        // each duplicate into a stream of blocks; once per block is enough, the timer does
+        // the rest.
+        resentForOlderAck_ = true;
         SendBlock();
     }
+}
+
+bool TransmitForm::IsUnansweredOlderAck() const {
+    if (datagram_.size() < TftpPackets::kHeaderSize ||
+        TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
+        return false;
+    }
+    const int acked = TftpPackets::BlockOf(datagram_);
+    return resentForOlderAck_ && acked < BlockNumber;
 }
 
 void TransmitForm::Retry_Timer_Timer() {
     if (RetryCount <= 2) {
         ++RetryCount;
-        if (!LastBlockSent && FileHandle) {
+        if (FileHandle) {
             SendBlock();
         }
         return;

@@ -33,8 +33,14 @@ private:
     void TFTP_DataArrival(int bytesTotal);
     void Retry_Timer_Timer();
     QString ProgressLine() const;
+    // An ACK of a block before the one out now, after that block already went again for one.
+    bool IsUnansweredOlderAck() const;
 
+    static constexpr int kLastBlockNumber = 65535;
+
+    // The block out now, waiting for its ACK.
     qint32 BlockNumber = 0;
+    // Bytes the client has acknowledged.
     qint32 BytesSent = 0;
     quint32 FileSize = 0;
     qint32 LastBlockLength = 0;
@@ -42,4 +48,6 @@ private:
     char Buffer[516] = {};
     QByteArray LastPacket;
     QByteArray datagram_;
+    bool sendQueued_ = false;        // a full block waits in the yield before its send
+    bool resentForOlderAck_ = false; // the block out now went again for an older block's ACK
 };

@@ -186,6 +186,8 @@ void EndTransfers() {
         }
     }
     platform::VirtualTime::Settle(kSettleRounds);
+    // A finished upload keeps its port for one retry interval to repeat its final ACK.
+    g->time->Advance(TransferForm::kRetryIntervalMs);
     // Ended transfers delete themselves later; do it now, so that every input frees what it
     // took and libFuzzer's leak check has nothing to chase.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -16,7 +16,8 @@ Timer::Timer(int intervalMs, bool enabled, QObject* parent)
         g_virtual->add(this);
     } else {
         real_ = new QTimer(this);
-        real_->setTimerType(Qt::CoarseTimer);
+        // A coarse timer may fire 5 % late; retries and time-outs are promised to the client.
+        real_->setTimerType(Qt::PreciseTimer);
         connect(real_, &QTimer::timeout, this, &Timer::realTimeout);
     }
     SetEnabled(enabled);

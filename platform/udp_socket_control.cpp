@@ -34,6 +34,7 @@ constexpr const char* kAlreadyBoundText = "The socket is already bound";
 constexpr const char* kBadPortText = "Invalid port number";
 constexpr const char* kNoRemoteText = "No valid remote host and port to send to";
 constexpr const char* kNoDatagramText = "No datagram to take";
+constexpr const char* kClosedText = "The socket is closed";
 
 // One receive buffer per thread, shared by all sockets: each datagram is copied out of it before
 // its event is raised, so a handler that reads another socket cannot disturb it.
@@ -147,6 +148,7 @@ bool UdpSocketControl::Bind(int port) {
         return fail(errno);
     }
     bound_ = true;
+    closed_ = false;
     localPort_ = boundPort();
     startReceiving();
     return true;
@@ -171,13 +173,34 @@ bool UdpSocketControl::SendData(const QByteArray& data) {
     if (!remoteValid_ || remotePort_ < 1 || remotePort_ > 65535) {
         return fail(EDESTADDRREQ, kNoRemoteText);
     }
+    return sendTo(remoteAddr_, remotePort_, data);
+}
+
+bool UdpSocketControl::SendToSender(const QByteArray& data) {
+    if (lastHostIP_.isEmpty() || senderPort_ < 1) {
+        return fail(EDESTADDRREQ, kNoRemoteText);
+    }
+    return sendTo(lastAddr_, senderPort_, data);
+}
+
+bool UdpSocketControl::FromRemote() const {
+    return remoteValid_ && !lastHostIP_.isEmpty() && lastAddr_ == remoteAddr_ &&
+           senderPort_ == remotePort_;
+}
+
+bool UdpSocketControl::sendTo(quint32 addr, int port, const QByteArray& data) {
+    // Sending would quietly open a new socket on some other port: once closed, a control stays
+    // silent until it is bound again.
+    if (closed_) {
+        return fail(ENOTCONN, kClosedText);
+    }
     if (!ensureSocket()) {
         return false;
     }
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = remoteAddr_;
-    remote.sin_port = htons(quint16(remotePort_));
+    remote.sin_addr.s_addr = addr;
+    remote.sin_port = htons(quint16(port));
 
     bool sent = false;
     int error = 0;
@@ -278,6 +301,7 @@ void UdpSocketControl::Close() {
         fd_ = -1;
     }
     bound_ = false;
+    closed_ = true;
     current_ = QByteArray();
     hasCurrent_ = false;
     rearm_ = false;
@@ -326,6 +350,7 @@ void UdpSocketControl::readPending() {
             lastAddr_ = from.sin_addr.s_addr;
         }
         lastPort_ = ntohs(from.sin_port);
+        senderPort_ = lastPort_;
 
         emit DataArrival(int(n));
 

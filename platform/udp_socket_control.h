@@ -36,6 +36,7 @@ public:
     QString RemoteHostIP() const { return lastHostIP_; }
 
     // One datagram to RemoteHost:RemotePort; an unbound socket first takes a free local port.
+    // A closed socket sends nothing until it is bound again.
     bool SendData(const QByteArray& data);
     // Text goes as one byte per character.
     bool SendData(const QString& text);
@@ -43,6 +44,11 @@ public:
     // A datagram not taken during its event is dropped when the event ends.
     bool GetData(QByteArray& data);
     bool GetData(QString& text);
+    // Whether the datagram last taken (that of the current event) came from RemoteHost:RemotePort
+    // as written.
+    bool FromRemote() const;
+    // One datagram back to the sender of the datagram last taken, from this socket's port.
+    bool SendToSender(const QByteArray& data);
 
     // sckOpen once bound, by Bind or by the first send of an unbound socket (which then hears
     // the answers on its port); sckClosed before that and after Close.
@@ -58,6 +64,7 @@ signals:
 
 private:
     bool ensureSocket();
+    bool sendTo(quint32 addr, int port, const QByteArray& data);
     bool fail(int error);
     bool fail(int error, const char* text);
     int boundPort() const; // 0 while the system has given the socket no port
@@ -74,6 +81,8 @@ private:
     QString lastHostIP_;
     quint32 lastAddr_ = 0; // network order, the address lastHostIP_ was made from
     int lastPort_ = -1;
+    int senderPort_ = 0; // the source port of the datagram last taken, kept across writes
+    bool closed_ = false;
     QByteArray current_;
     bool hasCurrent_ = false;
     QSocketNotifier* notifier_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <vector>
@@ -18,6 +19,11 @@ namespace platform {
 namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local int lastErrno = 0;
+
+// Tests only: where writes stop as on a full medium, and the error they then fail with.
+std::atomic<std::int64_t> writeLimit{-1};
+std::atomic<int> writeLimitError{0};
 
 // Where names are resolved from: the working directory for plain paths, or an opened root
 // directory that nothing may leave.
@@ -100,6 +106,7 @@ DWORD FromErrno(int e) {
 
 bool FailErrno(int e) {
     lastError = FromErrno(e);
+    lastErrno = e;
     return false;
 }
 
@@ -533,25 +540,38 @@ bool ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
 bool WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped) {
     if (written)
         *written = 0;
+    lastErrno = EBADF;
     const int fd = FdOf(file);
     if (fd < 0)
         return false;
     if (overlapped || (!buffer && toWrite)) {
         lastError = ERROR_INVALID_PARAMETER;
+        lastErrno = EINVAL;
         return false;
     }
     const std::int64_t at = PositionOf(fd);
+    const std::int64_t limit = writeLimit.load();
     DWORD done = 0;
     while (done < toWrite) {
-        const ssize_t n =
-            ::pwrite(fd, static_cast<const char*>(buffer) + done, toWrite - done, off_t(at + done));
-        if (n < 0) {
-            if (errno == EINTR)
+        size_t chunk = toWrite - done;
+        if (limit >= 0 && at + done + std::int64_t(chunk) > limit) {
+            chunk = at + done < limit ? size_t(limit - (at + done)) : 0;
+        }
+        ssize_t n = -1;
+        if (chunk == 0) {
+            errno = writeLimitError.load();
+        } else {
+            n = ::pwrite(fd, static_cast<const char*>(buffer) + done, chunk, off_t(at + done));
+        }
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
                 continue;
+            // A write that stores nothing and names no error would otherwise repeat for ever.
+            const int e = n == 0 ? EIO : errno == EBADF ? EACCES : errno; // EBADF: not for writing
             SetPositionOf(fd, at + done);
             if (written)
                 *written = done;
-            return FailErrno(errno == EBADF ? EACCES : errno); // not opened for writing
+            return FailErrno(e);
         }
         done += static_cast<DWORD>(n);
     }
@@ -559,7 +579,13 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
     if (written)
         *written = done;
     lastError = ERROR_SUCCESS;
+    lastErrno = 0;
     return true;
+}
+
+void SetWriteLimitForTests(std::int64_t limit, int error) {
+    writeLimitError = error;
+    writeLimit = limit;
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
@@ -668,6 +694,10 @@ int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePat
 
 DWORD GetLastError() {
     return lastError;
+}
+
+int LastErrno() {
+    return lastErrno;
 }
 
 void SetLastError(DWORD code) {

@@ -83,8 +83,13 @@ HANDLE CreateFileBeneath(const QByteArray& root, const QByteArray& relative, DWO
 
 // Reads at the current position; a read at the end succeeds with 0 bytes. No overlapped I/O.
 bool ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
-// Writes at the current position. On failure `written` still tells what got stored.
+// Writes at the current position, all of it or fail: a write the medium cuts short (full disk,
+// quota, I/O error) fails with the reason, and `written` still tells what got stored.
 bool WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
+// Tests only: from file offset `limit` on, writes store nothing and fail with errno `error`, as
+// on a medium that is full there (a write across it stores what lies before). A negative limit
+// lifts it.
+void SetWriteLimitForTests(std::int64_t limit, int error);
 
 // Moves the position. With `distanceHigh` null the distance is signed 32-bit and a new position
 // beyond 32 bits fails; otherwise the two make one signed 64-bit distance and the new position's
@@ -115,6 +120,9 @@ int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePat
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
+// The system's error number (errno) behind the last failure of WriteFile, 0 after its success:
+// the Windows code cannot tell a full disk from an exceeded quota, nor give the system's text.
+int LastErrno();
 
 // The system's message text for an error code, as a user reads it.
 QString ErrorMessageText(DWORD code);

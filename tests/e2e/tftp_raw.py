@@ -3,7 +3,9 @@
 the server answered, so that tests see error codes, texts and block sizes as they are on the wire.
 
   get NAME OUT      read NAME into OUT; prints "ok SIZE" or "error CODE TEXT"
-  put SRC NAME      write SRC as NAME; prints "ok SIZE" or "error CODE TEXT"
+  put SRC NAME      write SRC as NAME; prints "ok SIZE" or "error CODE TEXT"; with --stranger,
+                    after the first block a second socket sends DATA, ACK and ERROR to the
+                    transfer's port, and each answer it gets is printed as "stranger: ..."
   stall-get NAME    take --blocks blocks, acknowledge all but the last, then fall silent and
                     print every datagram that still arrives within --listen seconds
   stall-put NAME    send --blocks full blocks, then fall silent and listen likewise
@@ -107,6 +109,20 @@ def get(sock, args):
     print(f"ok {len(content)}")
 
 
+def meddle(peer, args):
+    """From a port of its own: the packets that would change the transfer if it took them."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as other:
+        other.bind((args.source, 0))
+        for packet in (
+            struct.pack("!HH", DATA, 2) + b"\xee" * BLOCK,
+            struct.pack("!HH", DATA, 3) + b"junk",
+            struct.pack("!HH", ACK, 1),
+            struct.pack("!HH", ERROR, 0) + b"bye\0",
+        ):
+            other.sendto(packet, peer)
+        listen_as(other, 1.0, "stranger: ")
+
+
 def put(sock, args):
     with open(args.src, "rb") as src:
         content = src.read()
@@ -120,8 +136,27 @@ def put(sock, args):
         check_ack(packet, block)
         if len(chunk) < BLOCK:
             break
+        if block == 1 and args.stranger:
+            meddle(peer, args)
         block += 1
     print(f"ok {len(content)}")
+
+
+def listen_as(sock, seconds, prefix):
+    """Prints what arrives until `seconds` have passed, each after `prefix`."""
+    start = time.monotonic()
+    while (left := seconds - (time.monotonic() - start)) > 0:
+        sock.settimeout(left)
+        try:
+            packet, _ = sock.recvfrom(65536)
+        except socket.timeout:
+            break
+        if opcode_of(packet) == ERROR:
+            code, text = parse_error(packet)
+            print(f"{prefix}error {code} {text}")
+        else:
+            print(f"{prefix}{opcode_of(packet)} {struct.unpack('!H', packet[2:4])[0]}")
+    sys.stdout.flush()
 
 
 def listen(sock, seconds):
@@ -175,6 +210,7 @@ def main():
     parser.add_argument("--timeout", type=float, default=10.0)
     parser.add_argument("--blocks", type=int, default=1)
     parser.add_argument("--listen", type=float, default=0.0)
+    parser.add_argument("--stranger", action="store_true")
     args = parser.parse_args()
     # Names travel as bytes: latin-1 keeps one byte per character.
     args.mode = args.mode.encode("latin-1")

@@ -14,6 +14,9 @@
 #include <QNetworkDatagram>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -189,8 +192,10 @@ private slots:
         QCOMPARE(fx.listTags(), QList<qint32>{1});
         QCOMPARE(fx.logLines(), (QStringList{"Receiving up.bin from  (127.0.0.1)", done}));
         QCOMPARE(fx.events, QStringList{"ReceiveComplete up.bin 127.0.0.1 false"});
-        QCOMPARE(TransferFixture::openDescriptors(), fds);
         QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
+        // The port stays one retry interval for a repeat of the last block.
+        fx.advance(6500);
+        QCOMPARE(TransferFixture::openDescriptors(), fds);
     }
 
     void namesAreCleaned_data() {
@@ -455,6 +460,181 @@ private slots:
         QCOMPARE(fx.listLines(), QStringList{kReceived.arg("f.bin").arg(65534 * 512 + 4)});
     }
 
+    // A lost final ACK: the transfer has ended and freed its file, but its port answers the
+    // client's repeat of the last block with the same ACK for one retry interval, then closes.
+    void finalAckIsRepeatedForOneInterval() {
+        TransferFixture fx;
+        const int fds = TransferFixture::openDescriptors();
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QVERIFY(sendFile(fx, pattern(700)));
+        QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 false"});
+        QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
+        const QByteArray last = TransferFixture::data(2, pattern(700).mid(512));
+        const quint16 firstPort = fx.lastPort;
+        fx.advance(6000);
+        QCOMPARE(answer(fx, last), ackOf(2));
+        QCOMPARE(answer(fx, last), ackOf(2));
+        // Nothing but the last block is answered, and a stranger gets ERROR 5.
+        QVERIFY(answer(fx, TransferFixture::data(1, pattern(512)), 100).isEmpty());
+        {
+            QUdpSocket stranger;
+            QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+            stranger.writeDatagram(last, QHostAddress::LocalHost, fx.lastPort);
+            TransferFixture::settle();
+            QCOMPARE(stranger.receiveDatagram().data(),
+                     QByteArray("\0\5\0\5Unknown transfer ID\0", 24));
+        }
+        // The file is free at once: a new upload of it runs while the old port still answers.
+        fx.sendRequest(2, "f.bin");
+        QCOMPARE(fx.receive(), ackOf(0));
+        QVERIFY(sendFile(fx, "new"));
+        QCOMPARE(fx.readFile("f.bin"), QByteArray("new"));
+        QCOMPARE(fx.events.size(), 2);
+        fx.advance(500);
+        fx.client.writeDatagram(last, QHostAddress::LocalHost, firstPort);
+        QVERIFY(fx.silent());
+        QCOMPARE(fx.logLines().size(), 4);
+        fx.advance(6000);
+        QCOMPARE(TransferFixture::openDescriptors(), fds);
+    }
+
+    // Block 0 after block 65535 is the client's number rolling over past what the protocol can
+    // number: the upload fails, and nothing of it lands on the file's start. An empty block 0
+    // there only ends a file of exactly 65535 blocks.
+    void blockZeroAfterTheLastNumber_data() {
+        QTest::addColumn<QByteArray>("rolled");
+        QTest::newRow("with data") << QByteArray(100, 'Z');
+        QTest::newRow("empty") << QByteArray();
+    }
+    void blockZeroAfterTheLastNumber() {
+        QFETCH(QByteArray, rolled);
+        TransferFixture fx;
+        const qint64 full = qint64(65535) * 512;
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QCOMPARE(answer(fx, TransferFixture::data(1, QByteArray(512, 'A'))), ackOf(1));
+        QCOMPARE(answer(fx, TransferFixture::data(65535, QByteArray(512, 'B'))), ackOf(65535));
+        const QByteArray p = answer(fx, TransferFixture::data(0, rolled));
+        TransferFixture::settle();
+        QFile f(fx.path("f.bin"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.size(), full);
+        QCOMPARE(f.read(512), QByteArray(512, 'A'));
+        f.close();
+        if (rolled.isEmpty()) {
+            QCOMPARE(p, ackOf(0));
+            QCOMPARE(fx.listLines(), QStringList{kReceived.arg("f.bin").arg(full)});
+            QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 false"});
+            return;
+        }
+        QCOMPARE(errorCode(p), 3);
+        QCOMPARE(errorText(p), QStringLiteral("TFTP Error: File too large for TFTP Protocol"));
+        QVERIFY(fx.silent());
+        const QString line = QStringLiteral("Error receiving f.bin from  (127.0.0.1), %1 bytes : "
+                                            "File too large for TFTP Protocol")
+                                 .arg(full);
+        QCOMPARE(fx.listLines(), QStringList{line});
+        QCOMPARE(fx.logLines(), (QStringList{"Receiving f.bin from  (127.0.0.1)", line}));
+        QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 true"});
+        QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
+    }
+
+    // A block the disk does not take whole is not acknowledged: the client hears why, and the
+    // upload ends as failed with what the file then holds.
+    void writeTheDiskRefusesFailsTheUpload_data() {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("secondBlock");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("reason");
+        const QString full = QStringLiteral("Disk full or allocation exceeded");
+        QTest::newRow("disk full in a block") << qint64(612) << ENOSPC << 512 << 3 << full;
+        QTest::newRow("disk full in the last block") << qint64(612) << ENOSPC << 300 << 3 << full;
+        QTest::newRow("quota, nothing stored") << qint64(512) << EDQUOT << 512 << 3 << full;
+        QTest::newRow("I/O error")
+            << qint64(512) << EIO << 300 << 0 << QString::fromLocal8Bit(strerror(EIO));
+    }
+    void writeTheDiskRefusesFailsTheUpload() {
+        QFETCH(qint64, limit);
+        QFETCH(int, error);
+        QFETCH(int, secondBlock);
+        QFETCH(int, code);
+        QFETCH(QString, reason);
+        TransferFixture fx;
+        struct Lift {
+            ~Lift() { platform::SetWriteLimitForTests(-1, 0); }
+        } lift;
+        platform::SetWriteLimitForTests(limit, error);
+        const QByteArray content = pattern(512 + secondBlock);
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QVERIFY(sendFile(fx, content, 1));
+        const QByteArray p = answer(fx, TransferFixture::data(2, content.mid(512)));
+        QCOMPARE(p.left(2), QByteArray("\0\5", 2));
+        QCOMPARE(errorCode(p), code);
+        QCOMPARE(errorText(p), reason);
+        QVERIFY(fx.silent());
+        const QString line =
+            QStringLiteral("Error receiving f.bin from  (127.0.0.1), %1 bytes : ").arg(limit) +
+            reason;
+        QCOMPARE(fx.listLines(), QStringList{line});
+        QCOMPARE(fx.logLines(), (QStringList{"Receiving f.bin from  (127.0.0.1)", line}));
+        QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 true"});
+        QVERIFY(fx.readFile("f.bin") == content.left(int(limit)));
+        QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
+    }
+
+    // Anyone but the client, writing to the transfer's port, gets ERROR 5 (an ERROR of theirs
+    // gets nothing), and nothing is written or ended; the client's upload goes on.
+    void strangerChangesNothing_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("DATA") << TransferFixture::data(2, "evil") << true;
+        QTest::newRow("ACK") << ackOf(1) << true;
+        QTest::newRow("ERROR") << QByteArray("\0\5\0\0bye\0", 8) << false;
+    }
+    void strangerChangesNothing() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, answered);
+        TransferFixture fx;
+        const QByteArray content = pattern(900);
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QVERIFY(sendFile(fx, content, 1));
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+        stranger.writeDatagram(datagram, QHostAddress::LocalHost, fx.lastPort);
+        TransferFixture::settle();
+        if (answered) {
+            QVERIFY(stranger.hasPendingDatagrams());
+            const QNetworkDatagram reply = stranger.receiveDatagram();
+            QCOMPARE(reply.senderPort(), int(fx.lastPort));
+            QCOMPARE(reply.data(), QByteArray("\0\5\0\5Unknown transfer ID\0", 24));
+        }
+        QVERIFY(!stranger.hasPendingDatagrams());
+        QVERIFY(fx.silent());
+        QVERIFY(fx.events.isEmpty());
+        QVERIFY(fx.readFile("f.bin") == content.left(512));
+        QCOMPARE(answer(fx, TransferFixture::data(2, content.mid(512))), ackOf(2));
+        TransferFixture::settle();
+        QVERIFY(fx.readFile("f.bin") == content);
+        QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 false"});
+    }
+
+    // What a client's DATA may look like: any first byte.
+    void dataWithAnyFirstByteIsTaken() {
+        TransferFixture fx;
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QByteArray d = TransferFixture::data(1, "abc");
+        d[0] = '\x7f';
+        QCOMPARE(answer(fx, d), ackOf(1));
+        TransferFixture::settle();
+        QCOMPARE(fx.readFile("f.bin"), QByteArray("abc"));
+        QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 false"});
+    }
+
     void repeatsTheLastAckThenTimesOut_data() {
         QTest::addColumn<int>("blocks");
         QTest::newRow("no data") << 0;
@@ -532,6 +712,7 @@ private slots:
         QVERIFY(sendFile(fx, "new"));
         QCOMPARE(fx.readFile("f.bin"), QByteArray("new"));
         QCOMPARE(fx.events.size(), 2);
+        fx.advance(6500);
         QCOMPARE(TransferFixture::openDescriptors(), fds);
         QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
     }
@@ -565,6 +746,10 @@ private slots:
                                 fx.lastPort);
         TransferFixture::settle();
         QCOMPARE(fx.receive(), ackOf(1));
+        // A copy that comes after the end is a repeat of the final DATA: the port answers it.
+        bool again = false;
+        const QByteArray second = fx.receive(&again, 100);
+        QVERIFY(!again || second == ackOf(1));
         QVERIFY(fx.silent());
         QCOMPARE(fx.events, QStringList{"ReceiveComplete f.bin 127.0.0.1 false"});
         QCOMPARE(fx.logLines().size(), 2);

@@ -6,6 +6,7 @@
 #include "transfer_fixture.h"
 
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QtTest>
 
 #include <cerrno>
@@ -252,23 +253,57 @@ private slots:
         QVERIFY(fx.silent());
     }
 
-    void shortLastBlockIsNeverResentAndAnyAckEndsAfterIt() {
+    // The short last block may be lost like any other: it goes again on the retry timer and on
+    // an ACK of the block before it, and only its own ACK ends the transfer as sent.
+    void lostLastBlockIsSentAgain() {
         TransferFixture fx;
         fx.writeFile("f.bin", pattern(700));
         fx.sendRequest(1, "f.bin");
         fx.receive();
         fx.ack(1);
-        QCOMPARE(fx.receive().size(), 192);
-        fx.advance(19500);
+        const QByteArray last = fx.receive();
+        QCOMPARE(last.size(), 192);
+        fx.advance(6500);
+        QCOMPARE(fx.receive(), last);
+        fx.ack(1);
+        QCOMPARE(fx.receive(), last);
+        // Once per block: a further copy goes unanswered, and the timer still runs from the
+        // first, so a client that repeats its ACK often cannot keep it from sending again.
+        fx.advance(5000);
+        fx.ack(1);
         QVERIFY(fx.silent());
-        // A datagram of 1 to 3 bytes is a sign of life only: the time-out moves.
+        fx.advance(1500);
+        QCOMPARE(fx.receive(), last);
+        // A datagram of 1 to 3 bytes is a sign of life only; an ACK of a block never sent is
+        // no word on the last one.
         fx.sendToTransfer("xy");
-        fx.advance(19500);
+        fx.ack(7);
         QVERIFY(fx.silent());
         QVERIFY(fx.events.isEmpty());
-        fx.ack(7); // any ACK after the short block
+        QCOMPARE(fx.listLines(), QStringList{"Sending f.bin to  (127.0.0.1)"});
+        fx.ack(2);
         QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
         QCOMPARE(fx.listLines(), QStringList{"Sent f.bin to  (127.0.0.1), 700 bytes"});
+    }
+
+    void unacknowledgedLastBlockTimesOut() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(700));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.ack(1);
+        const QByteArray last = fx.receive();
+        for (int resend = 0; resend < 3; ++resend) {
+            fx.advance(6500);
+            QCOMPARE(fx.receive(), last);
+        }
+        fx.advance(6500);
+        QCOMPARE(errorCode(fx.receive()), 0);
+        const QString line =
+            QStringLiteral("Timeout error sending f.bin from  (127.0.0.1), 512 bytes");
+        QCOMPARE(fx.listLines(), QStringList{line});
+        QCOMPARE(fx.logLines().last(), line);
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
     }
 
     // The transfer's own line keeps its tag and its texts; each failed log-file write adds an
@@ -288,19 +323,95 @@ private slots:
         QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
     }
 
-    void duplicateAckResendsAndCountsAgain() {
+    // A client that acknowledges every DATA it gets ten times, the copies included: each
+    // block may go once more for the older ACKs, not once per copy, and the count in the line
+    // is what the client acknowledged.
+    void duplicatedAcksDoNotMultiplyBlocks() {
+        TransferFixture fx;
+        const int size = 40 * 512 + 220;
+        fx.writeFile("f.bin", pattern(size));
+        fx.sendRequest(1, "f.bin");
+        QByteArray got;
+        int expected = 1;
+        int packets = 0;
+        for (bool ok = true; ok;) {
+            const QByteArray p = fx.receive(&ok, expected > 41 ? 100 : 2000);
+            if (!ok) {
+                break;
+            }
+            ++packets;
+            QCOMPARE(p.left(2), QByteArray("\0\3", 2));
+            const int block = blockOf(p);
+            if (block == expected) {
+                got += p.mid(4);
+                ++expected;
+            }
+            for (int copy = 0; copy < 10; ++copy) {
+                fx.client.writeDatagram(QByteArray("\0\4", 2) + p.mid(2, 2),
+                                        QHostAddress::LocalHost, fx.lastPort);
+            }
+        }
+        QCOMPARE(expected, 42);
+        QVERIFY(got == pattern(size));
+        QVERIFY2(packets <= 2 * 41, qPrintable(QString::number(packets)));
+        QCOMPARE(fx.listLines(),
+                 QStringList{QStringLiteral("Sent f.bin to  (127.0.0.1), %1 bytes").arg(size)});
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
+    }
+
+    // What the client's ACK may look like: longer than 4 bytes, any first byte.
+    void ackShapesAreTaken_data() {
+        QTest::addColumn<QByteArray>("ack");
+        QTest::newRow("six bytes") << QByteArray("\0\4\0\1xy", 6);
+        QTest::newRow("first byte not 0") << QByteArray("\xff\4\0\1", 4);
+    }
+    void ackShapesAreTaken() {
+        QFETCH(QByteArray, ack);
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(600));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.sendToTransfer(ack);
+        QCOMPARE(blockOf(fx.receive()), 2);
+    }
+
+    // Anyone but the client, writing to the transfer's port, gets ERROR 5 (an ERROR of theirs
+    // gets nothing) and changes nothing: no block moves on, and the time-out keeps its time.
+    void strangerChangesNothing_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("ACK") << QByteArray("\0\4\0\1", 4) << true;
+        QTest::newRow("DATA") << QByteArray("\0\3\0\1abc", 7) << true;
+        QTest::newRow("ERROR") << QByteArray("\0\5\0\0bye\0", 8) << false;
+    }
+    void strangerChangesNothing() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, answered);
         TransferFixture fx;
         fx.writeFile("f.bin", pattern(1500));
         fx.sendRequest(1, "f.bin");
-        fx.receive();
-        fx.ack(1);
-        const QByteArray block2 = fx.receive();
-        fx.ack(1); // duplicate
-        QCOMPARE(fx.receive(), block2);
-        fx.ack(2);
-        QCOMPARE(fx.receive().size(), 4 + 476);
-        fx.ack(3);
-        QCOMPARE(fx.listLines(), QStringList{"Sent f.bin to  (127.0.0.1), 2012 bytes"});
+        const QByteArray block1 = fx.receive();
+        for (int resend = 0; resend < 3; ++resend) {
+            fx.advance(6500);
+            QCOMPARE(fx.receive(), block1);
+        }
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+        stranger.writeDatagram(datagram, QHostAddress::LocalHost, fx.transferPort());
+        TransferFixture::settle();
+        if (answered) {
+            QVERIFY(stranger.hasPendingDatagrams());
+            const QNetworkDatagram reply = stranger.receiveDatagram();
+            QCOMPARE(reply.senderPort(), int(fx.transferPort()));
+            QCOMPARE(reply.data(), QByteArray("\0\5\0\5Unknown transfer ID\0", 24));
+        }
+        QVERIFY(!stranger.hasPendingDatagrams());
+        QVERIFY(fx.silent());
+        fx.advance(6500);
+        QCOMPARE(errorCode(fx.receive()), 0);
+        QCOMPARE(fx.listLines(),
+                 QStringList{"Timeout error sending f.bin from  (127.0.0.1), 0 bytes"});
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
     }
 
     void ackOf65535EndsTheTransfer() {

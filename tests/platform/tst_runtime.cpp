@@ -158,6 +158,15 @@ private slots:
         QCOMPARE(Clock::SecondsSinceMidnight(), 12.0f * 3600 + 35.5f);
     }
 
+    // Retries are promised to the client to the tenth of a second: a coarse system timer may
+    // be 5 % late.
+    void realTimersArePrecise() {
+        Timer retry(6500, true);
+        const auto* real = retry.findChild<QTimer*>();
+        QVERIFY(real);
+        QCOMPARE(real->timerType(), Qt::PreciseTimer);
+    }
+
     void msgBoxGoesToTheResponderWithTheDefaultTitle() {
         QStringList seen;
         SetMsgBoxResponder([&](const QString& text, int style, const QString& title) {

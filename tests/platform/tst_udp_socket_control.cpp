@@ -116,6 +116,8 @@ private slots:
     void getDataWithoutDatagramFails();
     void oneEventPerDatagramInBurst();
     void closeTwiceAndBindAgain();
+    void closedSocketSendsNothing();
+    void tellsTheRemoteFromOthersAndAnswersThem();
     void closeInHandlerStopsReading();
     void deleteInHandlerStopsReading();
     void nestedEventLoopDoesNotNestHandlers();
@@ -426,6 +428,59 @@ void TestUdpSocketControl::closeTwiceAndBindAgain() {
     QVERIFY(peer.sendTo(port, "after"));
     QTRY_COMPARE(arrivals.count(), 1);
     QCOMPARE(arrivals.first().first().toInt(), 5);
+}
+
+void TestUdpSocketControl::closedSocketSendsNothing() {
+    Peer peer;
+    UdpSocketControl socket;
+    socket.SetRemoteHost("127.0.0.1");
+    socket.SetRemotePort(peer.port());
+    QVERIFY(socket.SendData(QByteArray("open")));
+    QByteArray got;
+    int from = 0;
+    QVERIFY(peer.receive(got, from));
+    socket.Close();
+    // Not from a new socket on some other port either.
+    QVERIFY(!socket.SendData(QByteArray("after close")));
+    QVERIFY(!socket.SendData(QStringLiteral("text too")));
+    QCOMPARE(socket.State(), int(UdpSocketControl::sckClosed));
+    QVERIFY(!peer.receive(got, from, 50));
+    QVERIFY(socket.Bind(0));
+    QVERIFY(socket.SendData(QByteArray("bound again")));
+    QVERIFY(peer.receive(got, from));
+    QCOMPARE(got, QByteArray("bound again"));
+}
+
+void TestUdpSocketControl::tellsTheRemoteFromOthersAndAnswersThem() {
+    Peer client, other;
+    UdpSocketControl socket;
+    QVERIFY(socket.Bind(0));
+    socket.SetRemoteHost("127.0.0.1");
+    socket.SetRemotePort(client.port());
+    QList<bool> fromRemote;
+    connect(&socket, &UdpSocketControl::DataArrival, this, [&] {
+        fromRemote << socket.FromRemote();
+        QByteArray d;
+        socket.GetData(d);
+        socket.SendToSender("re:" + d);
+    });
+    QVERIFY(other.sendTo(socket.LocalPort(), "x"));
+    QTRY_COMPARE(fromRemote.size(), 1);
+    QVERIFY(client.sendTo(socket.LocalPort(), "y"));
+    QTRY_COMPARE(fromRemote.size(), 2);
+    QCOMPARE(fromRemote, (QList<bool>{false, true}));
+    QByteArray got;
+    int from = 0;
+    QVERIFY(other.receive(got, from));
+    QCOMPARE(got, QByteArray("re:x"));
+    QCOMPARE(from, socket.LocalPort());
+    QVERIFY(client.receive(got, from));
+    QCOMPARE(got, QByteArray("re:y"));
+    // Reading the sender does not re-aim the socket's own sends.
+    QVERIFY(socket.SendData(QByteArray("to client")));
+    QVERIFY(client.receive(got, from));
+    QCOMPARE(got, QByteArray("to client"));
+    QVERIFY(!other.receive(got, from, 50));
 }
 
 void TestUdpSocketControl::closeInHandlerStopsReading() {
