@@ -266,10 +266,14 @@ void ReceiveForm::FailReceive(quint16 code, const QString& errorText, const QStr
     const QString line = QStringLiteral("Error receiving ") + Filename + QStringLiteral(" from ") +
                          DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
                          QString::number(BytesReceived) + QStringLiteral(" bytes : ") + reason;
+    EndFailed(line);
+}
+
+void ReceiveForm::EndFailed(const QString& line) {
     TFTPServer().UpdateLog(ID, line);
     Globals::WriteLog(line);
     TFTPServer().ReceivedFile(Filename, IP, true);
-    // What was stored stays on disk, as after a time-out.
+    // What was stored stays on disk.
     CloseFile();
     TFTP->Close();
     Unload();
@@ -288,14 +292,7 @@ void ReceiveForm::Retry_Timer_Timer() {
         return;
     }
     SendError(kErrTimeout);
-    const QString line = TimeoutLine();
-    TFTPServer().UpdateLog(ID, line);
-    Globals::WriteLog(line);
-    TFTPServer().ReceivedFile(Filename, IP, true);
-    // What has come so far stays on disk.
-    CloseFile();
-    TFTP->Close();
-    Unload();
+    EndFailed(TimeoutLine());
 }
 
 void ReceiveForm::FinishReceive() {

@@ -33,6 +33,8 @@ private:
     // Ends the transfer as failed: ERROR `code` with `errorText` to the client, then a line that
     // gives `reason`; what was stored stays.
     void FailReceive(quint16 code, const QString& errorText, const QString& reason);
+    // The failed end: its line in the list and the log file, the report, the release.
+    void EndFailed(const QString& line);
     // False when the open step itself failed (the reason in openError_); a refused open leaves
     // INVALID_HANDLE_VALUE in FileHandle and returns true.
     bool OpenWriteFile(const QByteArray& path);
