@@ -84,9 +84,16 @@ void logCall(DWORD message, const NOTIFYICONDATAA& data, bool result) {
     log.append(NotifyCall{message, data, result});
 }
 
-bool trayHostAvailable() {
-    // QSystemTrayIcon needs a widget application; a core application has no tray at all.
-    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+// Whether a real tray icon is worth making. QSystemTrayIcon needs a widget application; a core
+// application has no tray at all. On X11 and Wayland the icon is made even while no tray host
+// runs: the panel often starts after the program at log-in, and the icon then shows as soon as
+// a host appears (and again when it restarts). Only the platforms without any desktop, such as
+// offscreen, never get one.
+bool trayHostPossible() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")) ||
            QSystemTrayIcon::isSystemTrayAvailable();
 }
 
@@ -101,7 +108,7 @@ QIcon displayIcon(uint32_t handle) {
 }
 
 void showEntry(const TrayKey& key, TrayEntry& entry) {
-    if (!trayHostAvailable())
+    if (!trayHostPossible())
         return;
     if (!entry.trayIcon) {
         entry.trayIcon = new QSystemTrayIcon();

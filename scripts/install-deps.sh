@@ -6,6 +6,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libsqlite3-dev libgl-dev
     dbus dbus-daemon dbus-x11 iproute2 util-linux
     tftp-hpa atftp curl
+    xvfb xauth libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -67,6 +67,27 @@ QStringList rangeKeys() {
     return keys;
 }
 
+// The names of a section's values in the order they were first stored.
+QStringList storedOrder(const QString& app, const QString& section) {
+    QStringList names;
+    HKEY key = 0;
+    const QByteArray path = (RegistrySupport::kRegistryRoot + app + "\\" + section).toLocal8Bit();
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path.constData(), &key) != ERROR_SUCCESS) {
+        return names;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        names << QString::fromLatin1(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 struct Box {
     QString prompt;
     int style;
@@ -128,6 +149,7 @@ private slots:
     void shutdownDuringAMessageLeavesNothingBehind();
     void configureCommandShowsItModally();
 
+    void nothingIsClipped();
     void pictures();
 
 private:
@@ -825,6 +847,9 @@ void TestConfigForm::okStoresEverySettingInOrder() {
     QCOMPARE(slot(1), (QStringList{"192.168.0.1", "192.168.0.99"}));
     QCOMPARE(slot(2), (QStringList{"10.0.0.1", "10.0.0.9"}));
     QCOMPARE(slot(3), (QStringList{"", ""}));
+    // Into a store that held none of them, the values come in the order they were written.
+    QCOMPARE(storedOrder(kApp, kConfig), (QStringList{"RootDir", "InactivityTimer", "TransmitOnly",
+                                                      "ReceiveOnly", "Logging", "LogFile"}));
 }
 
 void TestConfigForm::okWithoutEditsRewritesEverything() {
@@ -1036,6 +1061,47 @@ void TestConfigForm::configureCommandShowsItModally() {
 }
 
 // One picture of each tab, to look at.
+void TestConfigForm::nothingIsClipped() {
+    // More files than the list has room for, and a log path longer than its box.
+    for (int i = 0; i < 12; ++i) {
+        writeFile(root_->filePath(QStringLiteral("file%1.bin").arg(i, 2, 10, QLatin1Char('0'))),
+                  {});
+    }
+    Globals::LogFile = root_->filePath(QStringLiteral("logs/a/long/way/down/to/the/tftp/log/"
+                                                      "file/of/this/server/Drovemoor.log"));
+    QDir root(root_->path());
+    for (int i = 0; i < 12; ++i) {
+        QVERIFY(root.mkdir(QStringLiteral("dir%1").arg(i, 2, 10, QLatin1Char('0'))));
+    }
+    ConfigForm& form = open();
+    form.Tabs->SetTab(0);
+    QVERIFY(form.Window->grab().save(picturePath(QStringLiteral("config_form_many_files.png"))));
+    // A row shows whole or not at all, wherever the list is scrolled to.
+    for (QListWidget* list : {static_cast<QListWidget*>(form.Dir1), // the subfolders
+                              static_cast<QListWidget*>(form.FileList)}) {
+        QVERIFY(list->count() > 12);
+        for (int top : {0, list->count() - 1}) {
+            list->scrollToItem(list->item(top));
+            const QRect shown = list->viewport()->rect();
+            int whole = 0;
+            for (int i = 0; i < list->count(); ++i) {
+                const QRect row = list->visualItemRect(list->item(i));
+                QVERIFY2(!row.intersects(shown) || shown.contains(row),
+                         qPrintable(list->item(i)->text()));
+                whole += shown.contains(row) ? 1 : 0;
+            }
+            QVERIFY(whole >= 4);
+        }
+        // It keeps to its place, giving up less than a row of it.
+        QVERIFY(list->geometry().bottom() <= form.Tabs->Page(0)->height());
+    }
+    // The log path shows where it begins.
+    form.Tabs->SetTab(4);
+    QCOMPARE(form.LogFilename->text(), Globals::LogFile);
+    QCOMPARE(form.LogFilename->cursorPosition(), 0);
+    QVERIFY(form.Window->grab().save(picturePath(QStringLiteral("config_form_long_log.png"))));
+}
+
 void TestConfigForm::pictures() {
     addRange(QStringLiteral("192.168.1.1"), QStringLiteral("192.168.1.254"));
     addRange(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.9"));
