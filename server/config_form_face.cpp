@@ -335,6 +335,7 @@ void ConfigForm::BuildAdvancedSecurityTab(QWidget* page) {
     PermitList = new QListWidget(page);
     PermitList->setSelectionMode(QAbstractItemView::SingleSelection);
     place(PermitList, {240, 1320, 4155, 1620});
+    showWholeRows(PermitList);
     Delete_Button = new WrappingButton(QLatin1String(kDelete));
     button(Delete_Button, page, {4560, 2220, 915, 735});
     SSFrame1 = new platform::SSFrame(QLatin1String(kAddFrame), page);
