@@ -85,15 +85,13 @@ void logCall(DWORD message, const NOTIFYICONDATAA& data, bool result) {
 }
 
 // Whether a real tray icon is worth making. QSystemTrayIcon needs a widget application; a core
-// application has no tray at all. On X11 and Wayland the icon is made even while no tray host
-// runs: the panel often starts after the program at log-in, and the icon then shows as soon as
-// a host appears (and again when it restarts). Only the platforms without any desktop, such as
-// offscreen, never get one.
+// application has no tray at all. On X11 the icon is made even while no tray host runs: the
+// panel often starts after the program at log-in, and Qt docks the icon as soon as a host
+// appears (and again when it restarts). Elsewhere Qt can only use a tray that is there already.
 bool trayHostPossible() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return false;
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")) ||
+    return QGuiApplication::platformName() == QLatin1String("xcb") ||
            QSystemTrayIcon::isSystemTrayAvailable();
 }
 

@@ -120,9 +120,9 @@ static_assert(offsetof(NOTIFYICONDATAA, hIcon) == 20);
 static_assert(offsetof(NOTIFYICONDATAA, szTip) == 24);
 
 // Adds, modifies or deletes the icon (hWnd, uID). Fails for a null record, a cbSize other than
-// 88, an unknown message, adding an icon that exists, or changing one that does not. Where the
-// desktop has no notification area yet, the icon shows once a tray host appears; a platform
-// without a desktop (offscreen) keeps it but never shows it.
+// 88, an unknown message, adding an icon that exists, or changing one that does not. On X11 an
+// icon added while the desktop has no notification area shows once a tray host appears;
+// elsewhere, and without a desktop (offscreen), such an icon is kept but not shown.
 bool Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data);
 
 // The tip a record carries: szTip up to its first NUL (or all of it), Latin-1, with trailing
