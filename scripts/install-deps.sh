@@ -4,9 +4,9 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang clang-format pkg-config
     qt6-base-dev qt6-base-dev-tools libsqlite3-dev libgl-dev
+    libx11-dev xvfb xauth
     dbus dbus-daemon dbus-x11 iproute2 util-linux
     tftp-hpa atftp curl
-    xvfb xauth libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do
