@@ -101,6 +101,11 @@ QString WebSiteCaption() {
 QCursor HandCursor() {
     QImage bits(kHandSize, kHandSize, QImage::Format_MonoLSB);
     QImage mask(kHandSize, kHandSize, QImage::Format_MonoLSB);
+    // QBitmap reads index 1 as black (set) and 0 as white; a bare mono image's table is the
+    // other way round, which would turn the hand into its negative.
+    const QList<QRgb> table{qRgb(255, 255, 255), qRgb(0, 0, 0)};
+    bits.setColorTable(table);
+    mask.setColorTable(table);
     bits.fill(0);
     mask.fill(0);
     for (int y = 0; y < kHandSize; ++y) {

@@ -2,11 +2,17 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QHash>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QRadialGradient>
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+#include <vector>
 
 namespace Kelvaring {
 
@@ -21,9 +27,157 @@ const QColor kGold(226, 182, 74);
 const QColor kField(238, 241, 246);
 const QColor kFieldLine(214, 222, 236);
 
-QImage to256Colours(const QImage& image) {
-    return image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+// A palette of at most 256 colours cut to the picture (median cut over its distinct colours,
+// each weighted by how often it occurs), so that gradients keep their many close shades.
+QList<QRgb> paletteFor(const QImage& image) {
+    struct Entry {
+        QRgb colour;
+        qint64 count;
+    };
+    QHash<QRgb, qint64> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[line[x] | 0xff000000u];
+        }
+    }
+    std::vector<Entry> entries;
+    entries.reserve(size_t(counts.size()));
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        entries.push_back({it.key(), it.value()});
+    }
+    using Box = std::pair<size_t, size_t>; // [first, last) of entries
+    const auto channel = [](QRgb c, int which) {
+        return which == 0 ? qRed(c) : which == 1 ? qGreen(c) : qBlue(c);
+    };
+    // The widest channel of a box and its spread.
+    const auto widest = [&](const Box& box) {
+        int best = 0, spread = -1;
+        for (int which = 0; which < 3; ++which) {
+            int low = 255, high = 0;
+            for (size_t i = box.first; i < box.second; ++i) {
+                const int v = channel(entries[i].colour, which);
+                low = std::min(low, v);
+                high = std::max(high, v);
+            }
+            if (high - low > spread) {
+                spread = high - low;
+                best = which;
+            }
+        }
+        return std::pair{best, spread};
+    };
+    std::vector<Box> boxes{{0, entries.size()}};
+    while (boxes.size() < 256) {
+        size_t pick = boxes.size();
+        int pickSpread = 0, pickChannel = 0;
+        for (size_t b = 0; b < boxes.size(); ++b) {
+            if (boxes[b].second - boxes[b].first < 2) {
+                continue;
+            }
+            const auto [which, spread] = widest(boxes[b]);
+            if (spread > pickSpread) {
+                pick = b;
+                pickSpread = spread;
+                pickChannel = which;
+            }
+        }
+        if (pick == boxes.size()) {
+            break; // every box holds one colour, or colours that are all alike
+        }
+        const Box box = boxes[pick];
+        const auto first = entries.begin() + qsizetype(box.first);
+        const auto last = entries.begin() + qsizetype(box.second);
+        std::sort(first, last, [&](const Entry& a, const Entry& b) {
+            return channel(a.colour, pickChannel) < channel(b.colour, pickChannel);
+        });
+        // Split where half of the box's pixels lie on either side.
+        qint64 total = 0;
+        for (auto it = first; it != last; ++it) {
+            total += it->count;
+        }
+        qint64 running = 0;
+        size_t cut = box.first;
+        while (cut + 1 < box.second && running + entries[cut].count <= total / 2) {
+            running += entries[cut].count;
+            ++cut;
+        }
+        cut = std::max(cut, box.first + 1);
+        boxes[pick] = {box.first, cut};
+        boxes.push_back({cut, box.second});
+    }
+    QList<QRgb> palette;
+    for (const Box& box : boxes) {
+        qint64 r = 0, g = 0, b = 0, n = 0;
+        for (size_t i = box.first; i < box.second; ++i) {
+            r += qRed(entries[i].colour) * entries[i].count;
+            g += qGreen(entries[i].colour) * entries[i].count;
+            b += qBlue(entries[i].colour) * entries[i].count;
+            n += entries[i].count;
+        }
+        if (n > 0) {
+            palette.append(qRgb(int(r / n), int(g / n), int(b / n)));
+        }
+    }
+    return palette;
 }
+
+} // namespace
+
+QImage To256Colours(const QImage& source) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB32);
+    const QList<QRgb> palette = paletteFor(image);
+    QImage out(image.size(), QImage::Format_Indexed8);
+    out.setColorTable(palette);
+    QHash<QRgb, uchar> nearest;
+    const auto nearestIndex = [&](int r, int g, int b) {
+        const QRgb key = qRgb(r, g, b);
+        const auto found = nearest.constFind(key);
+        if (found != nearest.cend()) {
+            return *found;
+        }
+        int best = 0, bestDistance = INT_MAX;
+        for (int i = 0; i < palette.size(); ++i) {
+            const int dr = qRed(palette[i]) - r, dg = qGreen(palette[i]) - g,
+                      db = qBlue(palette[i]) - b;
+            const int distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
+            if (distance < bestDistance) {
+                best = i;
+                bestDistance = distance;
+            }
+        }
+        nearest.insert(key, uchar(best));
+        return uchar(best);
+    };
+    const int width = image.width();
+    // The error carried to this row and the next, per channel, in sixteenths.
+    std::vector<int> here(size_t(width + 2) * 3, 0), next(size_t(width + 2) * 3, 0);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        uchar* target = out.scanLine(y);
+        std::fill(next.begin(), next.end(), 0);
+        for (int x = 0; x < width; ++x) {
+            int want[3] = {qRed(line[x]), qGreen(line[x]), qBlue(line[x])};
+            for (int c = 0; c < 3; ++c) {
+                want[c] = std::clamp(want[c] + here[size_t(x + 1) * 3 + c] / 16, 0, 255);
+            }
+            const uchar index = nearestIndex(want[0], want[1], want[2]);
+            target[x] = index;
+            const QRgb got = palette[index];
+            const int error[3] = {want[0] - qRed(got), want[1] - qGreen(got), want[2] - qBlue(got)};
+            for (int c = 0; c < 3; ++c) {
+                here[size_t(x + 2) * 3 + c] += error[c] * 7;
+                next[size_t(x) * 3 + c] += error[c] * 3;
+                next[size_t(x + 1) * 3 + c] += error[c] * 5;
+                next[size_t(x + 2) * 3 + c] += error[c];
+            }
+        }
+        std::swap(here, next);
+    }
+    return out;
+}
+
+namespace {
 
 // The emblem: a gold ring around a stylised Q.
 void drawEmblem(QPainter& p, const QRectF& box) {
@@ -84,7 +238,7 @@ QImage drawBackground() {
     p.drawText(QRect(244, 8, 190, 37), Qt::AlignLeft | Qt::AlignVCenter,
                QLatin1String(kProductFamily));
     p.end();
-    return to256Colours(image);
+    return To256Colours(image);
 }
 
 struct PortraitStyle {
@@ -144,7 +298,7 @@ QImage drawPortrait(CreditsPortrait which) {
     // The emblem again, small, in the upper right.
     drawEmblem(p, QRectF(w * 0.62, h * 0.10, h * 0.14, h * 0.14));
     p.end();
-    return style.trueColour ? image.convertToFormat(QImage::Format_RGB888) : to256Colours(image);
+    return style.trueColour ? image.convertToFormat(QImage::Format_RGB888) : To256Colours(image);
 }
 
 QImage drawIconImage(int size) {

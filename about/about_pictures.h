@@ -7,6 +7,10 @@
 // The library's pictures, drawn once when first asked for.
 namespace Kelvaring {
 
+// A picture at 256 colours with a palette cut to it and error diffusion, so that its gradients
+// neither band nor stripe.
+QImage To256Colours(const QImage& source);
+
 // 600 x 600, 256 colours: a dark banner about 50 pixels high with the maker's emblem at its
 // left end and the wordmark with a product-family line beside it, over a pale field.
 const QImage& AboutBackground();

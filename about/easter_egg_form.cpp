@@ -66,8 +66,13 @@ EasterEggForm* EasterEggForm::Show(CreditsWindow which) {
     if (!window) {
         window = new EasterEggForm(which);
         window->Form_Load();
+        window->show();
+        return window;
     }
+    // Already open: only brought forward, without loading it again.
     window->show();
+    window->raise();
+    window->activateWindow();
     return window;
 }
 

@@ -84,9 +84,14 @@ void logCall(DWORD message, const NOTIFYICONDATAA& data, bool result) {
     log.append(NotifyCall{message, data, result});
 }
 
-bool trayHostAvailable() {
-    // QSystemTrayIcon needs a widget application; a core application has no tray at all.
-    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+// Whether a real tray icon is worth making. QSystemTrayIcon needs a widget application; a core
+// application has no tray at all. On X11 the icon is made even while no tray host runs: the
+// panel often starts after the program at log-in, and Qt docks the icon as soon as a host
+// appears (and again when it restarts). Elsewhere Qt can only use a tray that is there already.
+bool trayHostPossible() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;
+    return QGuiApplication::platformName() == QLatin1String("xcb") ||
            QSystemTrayIcon::isSystemTrayAvailable();
 }
 
@@ -101,7 +106,7 @@ QIcon displayIcon(uint32_t handle) {
 }
 
 void showEntry(const TrayKey& key, TrayEntry& entry) {
-    if (!trayHostAvailable())
+    if (!trayHostPossible())
         return;
     if (!entry.trayIcon) {
         entry.trayIcon = new QSystemTrayIcon();

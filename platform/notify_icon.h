@@ -120,8 +120,9 @@ static_assert(offsetof(NOTIFYICONDATAA, hIcon) == 20);
 static_assert(offsetof(NOTIFYICONDATAA, szTip) == 24);
 
 // Adds, modifies or deletes the icon (hWnd, uID). Fails for a null record, a cbSize other than
-// 88, an unknown message, adding an icon that exists, or changing one that does not. Where the
-// desktop has no notification area the icon is kept but not shown.
+// 88, an unknown message, adding an icon that exists, or changing one that does not. On X11 an
+// icon added while the desktop has no notification area shows once a tray host appears;
+// elsewhere, and without a desktop (offscreen), such an icon is kept but not shown.
 bool Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data);
 
 // The tip a record carries: szTip up to its first NUL (or all of it), Latin-1, with trailing
@@ -137,7 +138,7 @@ struct NotifyIconState {
     uint32_t hIcon = 0;
     uint32_t uCallbackMessage = 0;
     QString tip;
-    bool shown = false; // a real tray icon is visible
+    bool shown = false; // a real tray icon is up, or comes up with the tray host
 };
 // The icon as the shell holds it now; empty when there is none.
 std::optional<NotifyIconState> NotifyIconStateOf(HWND hWnd, uint32_t uID);

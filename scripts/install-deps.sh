@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang clang-format pkg-config
     qt6-base-dev qt6-base-dev-tools libsqlite3-dev libgl-dev
+    libx11-dev xvfb xauth
     dbus dbus-daemon dbus-x11 iproute2 util-linux
     tftp-hpa atftp curl
     xvfb python3-xlib python3-dbus python3-gi gir1.2-glib-2.0

@@ -90,6 +90,8 @@ void ConfigForm::Form_Load() {
     LogFilename->setEnabled(Globals::Logging);
     BrowseLogFile->setEnabled(Globals::Logging);
     LogFilename->setText(Globals::LogFile);
+    // A path longer than the box shows where it begins.
+    LogFilename->setCursorPosition(0);
 }
 
 void ConfigForm::LoadInactivityChoices() {
@@ -143,6 +145,7 @@ void ConfigForm::BrowseLogFile_Click() {
     }
     // Confirmed or cancelled, the text becomes what the file dialog reports.
     LogFilename->setText(cmd->FileName());
+    LogFilename->setCursorPosition(0);
 }
 
 void ConfigForm::Drive1_Change() {

@@ -88,6 +88,23 @@ void fitCaptions(QWidget* face) {
     }
 }
 
+// As list boxes on the system the face was designed for, a list shows whole rows only: it gives
+// up the part of its place that would show a row cut through.
+void showWholeRows(QListWidget* list) {
+    const bool empty = list->count() == 0;
+    if (empty) {
+        list->addItem(QStringLiteral("X"));
+    }
+    const int row = list->sizeHintForRow(0);
+    if (empty) {
+        delete list->takeItem(0);
+    }
+    const int frame = 2 * list->frameWidth();
+    if (row > 0 && list->height() > frame + row) {
+        list->resize(list->width(), frame + (list->height() - frame) / row * row);
+    }
+}
+
 // Only an unload closes the window: Esc does nothing, the close box cancels.
 class ConfigDialog : public QDialog {
 public:
@@ -274,6 +291,8 @@ void ConfigForm::BuildRootDirectoryTab(QWidget* page) {
     place(Dir1, kDir1);
     FileList = new platform::FileListBox(page);
     place(FileList, kFileList);
+    showWholeRows(Dir1);
+    showWholeRows(FileList);
 
     connect(Drive1, &platform::DriveListBox::Change, this, [this] { Drive1_Change(); });
     connect(Dir1, &platform::DirListBox::Click, this, [this] { Dir1_Click(); });
@@ -316,6 +335,7 @@ void ConfigForm::BuildAdvancedSecurityTab(QWidget* page) {
     PermitList = new QListWidget(page);
     PermitList->setSelectionMode(QAbstractItemView::SingleSelection);
     place(PermitList, {240, 1320, 4155, 1620});
+    showWholeRows(PermitList);
     Delete_Button = new WrappingButton(QLatin1String(kDelete));
     button(Delete_Button, page, {4560, 2220, 915, 735});
     SSFrame1 = new platform::SSFrame(QLatin1String(kAddFrame), page);

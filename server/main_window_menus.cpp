@@ -158,6 +158,9 @@ void TFTPServerWindow::RestoreAndShow() {
     Window->setWindowState(Window->windowState() &
                            ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     Show();
+    // Asked for from the tray, the window comes to the front even when it was only covered.
+    Window->raise();
+    Window->activateWindow();
 }
 
 void TFTPServerWindow::QuorvaneLink_Click() {

@@ -1,6 +1,7 @@
 #include "about/about_dialog.h"
 #include "about/about_form.h"
 #include "about/about_library.h"
+#include "about/about_pictures.h"
 #include "about/easter_egg_form.h"
 #include "about/wait.h"
 #include "platform/com_object.h"
@@ -14,9 +15,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QPluginLoader>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -114,6 +117,11 @@ private slots:
     void webLinksPauseUnderTheHourglass();
     void doubleClickOpensALinkOnce_data();
     void doubleClickOpensALinkOnce();
+
+    void handCursorIsBlackOnWhite();
+    void picturesKeepTheirShadesAt256Colours_data();
+    void picturesKeepTheirShadesAt256Colours();
+    void libraryIdentityTexts();
 
     void hotSpotsOpenCreditsWindows_data();
     void hotSpotsOpenCreditsWindows();
@@ -514,6 +522,101 @@ void TstAboutDialog::doubleClickOpensALinkOnce() {
     QCOMPARE(opened_, QStringList{QStringLiteral("https://www.quorvane.net/")});
 }
 
+void TstAboutDialog::handCursorIsBlackOnWhite() {
+    const QCursor hand = HandCursor();
+    QCOMPARE(hand.hotSpot(), QPoint(12, 6));
+    const QImage bits = hand.bitmap().toImage();
+    const QImage mask = hand.mask().toImage();
+    QCOMPARE(bits.size(), QSize(32, 32));
+    QCOMPARE(mask.size(), QSize(32, 32));
+    const QRgb black = qRgb(0, 0, 0);
+    const QRgb white = qRgb(255, 255, 255);
+    // (x, y, drawn black, drawn at all): the finger's outline and tip, its inside, and the
+    // corners and the space beside the finger, which show what lies beneath.
+    const struct {
+        int x, y;
+        bool black, opaque;
+    } pixels[] = {
+        {11, 5, true, true},   {12, 5, true, true},    {10, 8, true, true},  {11, 8, false, true},
+        {15, 18, false, true}, {12, 24, true, true},   {0, 0, false, false}, {31, 31, false, false},
+        {5, 8, false, false},  {25, 16, false, false},
+    };
+    for (const auto& p : pixels) {
+        const QByteArray where = QByteArray::number(p.x) + "," + QByteArray::number(p.y);
+        QVERIFY2((mask.pixel(p.x, p.y) == black) == p.opaque, where.constData());
+        if (p.opaque)
+            QVERIFY2(bits.pixel(p.x, p.y) == (p.black ? black : white), where.constData());
+    }
+}
+
+void TstAboutDialog::picturesKeepTheirShadesAt256Colours_data() {
+    QTest::addColumn<QImage>("picture");
+    // Close shades that a fixed palette turns into bands, under smooth-edged lettering and a
+    // ring, which give the picture far more colours than a palette holds, as in the drawn ones.
+    const auto picture = [](QSize size, QColor top, QColor bottom) {
+        QImage image(size, QImage::Format_RGB32);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient fill(0, 0, 0, size.height());
+        fill.setColorAt(0, top);
+        fill.setColorAt(1, bottom);
+        p.fillRect(image.rect(), fill);
+        p.setPen(QPen(QColor(226, 182, 74), 4));
+        p.drawEllipse(QRectF(10, 6, 36, 36));
+        QFont font;
+        font.setPixelSize(26);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(QRect(56, 4, size.width() - 60, 40), Qt::AlignLeft,
+                   QStringLiteral("Quorvane.Net"));
+        p.end();
+        return image;
+    };
+    QTest::newRow("banner") << picture({600, 50}, QColor(31, 47, 86), QColor(24, 36, 66));
+    QTest::newRow("backdrop") << picture({462, 290}, QColor(96, 44, 90), QColor(24, 10, 30));
+}
+
+void TstAboutDialog::picturesKeepTheirShadesAt256Colours() {
+    QFETCH(QImage, picture);
+    const QImage reduced = To256Colours(picture);
+    QCOMPARE(reduced.format(), QImage::Format_Indexed8);
+    QVERIFY(reduced.colorCount() <= 256);
+    QCOMPARE(reduced.size(), picture.size());
+    // Seen from a little way off, every patch of 8 x 8 pixels has the colour it was drawn in.
+    constexpr int kPatch = 8;
+    int worst = 0;
+    for (int top = 0; top + kPatch <= picture.height(); top += kPatch) {
+        for (int left = 0; left + kPatch <= picture.width(); left += kPatch) {
+            int drawn[3] = {}, shown[3] = {};
+            for (int y = top; y < top + kPatch; ++y) {
+                for (int x = left; x < left + kPatch; ++x) {
+                    const QRgb a = picture.pixel(x, y), b = reduced.pixel(x, y);
+                    drawn[0] += qRed(a), drawn[1] += qGreen(a), drawn[2] += qBlue(a);
+                    shown[0] += qRed(b), shown[1] += qGreen(b), shown[2] += qBlue(b);
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                worst = std::max(worst, std::abs(drawn[c] - shown[c]) / (kPatch * kPatch));
+            }
+        }
+    }
+    QVERIFY2(worst <= 4, qPrintable(QStringLiteral("a patch is off by %1").arg(worst)));
+}
+
+void TstAboutDialog::libraryIdentityTexts() {
+    QPluginLoader loader(QString::fromLocal8Bit(KELVARING_PLUGIN_PATH));
+    const QJsonObject identity = loader.metaData().value("MetaData").toObject();
+    const QJsonObject typeLibrary = identity.value("TypeLibrary").toObject();
+    QCOMPARE(typeLibrary.value("Name").toString(), QStringLiteral("Kelvaring"));
+    QCOMPARE(typeLibrary.value("HelpString").toString(),
+             QStringLiteral("Quorvane Help About Dialog Boxes"));
+    QCOMPARE(identity.value("ProjectDescription").toString(),
+             QStringLiteral("Quorvane Help About Dialog Boxes"));
+    QCOMPARE(identity.value("FileDescription").toString(), QStringLiteral("Help About Dialogs"));
+    QCOMPARE(identity.value("FileVersion").toString(), QStringLiteral("1.00.0029"));
+}
+
 void TstAboutDialog::hotSpotsOpenCreditsWindows_data() {
     QTest::addColumn<QString>("spot");
     QTest::addColumn<int>("button");
@@ -609,10 +712,13 @@ void TstAboutDialog::openCreditsWindowIsNotLoadedAgain() {
     QTest::mouseMove(first->QuorvaneWebLink, QPoint(3, 3));
     QVERIFY(first->QuorvaneWebLink->font().underline());
 
-    // Twenty seconds on, the open window is only shown again.
+    // Twenty seconds on, the open window, covered meanwhile, is only brought forward.
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form));
     time_.emplace(QDateTime(QDate(2026, 1, 5), QTime(9, 0, 25)));
     QTest::mouseClick(form->EasterEggHotSpot, Qt::LeftButton, {}, QPoint(4, 4));
     QCOMPARE(EasterEggForm::Existing(CreditsWindow::EasterEggTembrin), first);
+    QTRY_COMPARE(QApplication::activeWindow(), first);
     QVERIFY(first->Sounds->Method30Path().endsWith(QLatin1String("/Y2.dll")));
     QVERIFY(first->QuorvaneWebLink->font().underline());
 
@@ -671,6 +777,11 @@ void TstAboutDialog::screenshots() {
     EasterEggForm* credits = EasterEggForm::Show(CreditsWindow::EasterEggVardle);
     QTest::mouseMove(credits->QuorvaneWebLink, QPoint(5, 5));
     QVERIFY(credits->grab().save(folder + QLatin1String("/credits_vardle.png")));
+    for (const auto& [which, name] :
+         {std::pair{CreditsWindow::EasterEggTembrin, "/credits_tembrin.png"},
+          std::pair{CreditsWindow::EasterEggMurrask, "/credits_murrask.png"}}) {
+        QVERIFY(EasterEggForm::Show(which)->grab().save(folder + QLatin1String(name)));
+    }
 }
 
 QTEST_MAIN(TstAboutDialog)

@@ -67,6 +67,27 @@ QStringList rangeKeys() {
     return keys;
 }
 
+// The names of a section's values in the order they were first stored.
+QStringList storedOrder(const QString& app, const QString& section) {
+    QStringList names;
+    HKEY key = 0;
+    const QByteArray path = (RegistrySupport::kRegistryRoot + app + "\\" + section).toLocal8Bit();
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path.constData(), &key) != ERROR_SUCCESS) {
+        return names;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        names << QString::fromLatin1(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 struct Box {
     QString prompt;
     int style;
@@ -128,6 +149,7 @@ private slots:
     void shutdownDuringAMessageLeavesNothingBehind();
     void configureCommandShowsItModally();
 
+    void nothingIsClipped();
     void pictures();
 
 private:
@@ -348,7 +370,15 @@ void TestConfigForm::controlPlaces() {
     QVERIFY(w);
     const QRect expected((twips.x() * 2 + 15) / 30, (twips.y() * 2 + 15) / 30,
                          (twips.width() * 2 + 15) / 30, (twips.height() * 2 + 15) / 30);
-    QCOMPARE(w->geometry(), expected);
+    if (auto* list = qobject_cast<QListWidget*>(w)) {
+        // A list gives up less than a row of its place, so that it shows whole rows only.
+        QCOMPARE(list->pos(), expected.topLeft());
+        QCOMPARE(list->width(), expected.width());
+        QVERIFY(list->height() <= expected.height());
+        QVERIFY(list->height() > expected.height() - list->sizeHintForRow(0));
+    } else {
+        QCOMPARE(w->geometry(), expected);
+    }
     QString text;
     if (auto* label = qobject_cast<QLabel*>(w)) {
         text = label->text();
@@ -825,6 +855,9 @@ void TestConfigForm::okStoresEverySettingInOrder() {
     QCOMPARE(slot(1), (QStringList{"192.168.0.1", "192.168.0.99"}));
     QCOMPARE(slot(2), (QStringList{"10.0.0.1", "10.0.0.9"}));
     QCOMPARE(slot(3), (QStringList{"", ""}));
+    // Into a store that held none of them, the values come in the order they were written.
+    QCOMPARE(storedOrder(kApp, kConfig), (QStringList{"RootDir", "InactivityTimer", "TransmitOnly",
+                                                      "ReceiveOnly", "Logging", "LogFile"}));
 }
 
 void TestConfigForm::okWithoutEditsRewritesEverything() {
@@ -1036,6 +1069,48 @@ void TestConfigForm::configureCommandShowsItModally() {
 }
 
 // One picture of each tab, to look at.
+void TestConfigForm::nothingIsClipped() {
+    // More files than the list has room for, and a log path longer than its box.
+    for (int i = 0; i < 12; ++i) {
+        writeFile(root_->filePath(QStringLiteral("file%1.bin").arg(i, 2, 10, QLatin1Char('0'))),
+                  {});
+    }
+    Globals::LogFile = root_->filePath(QStringLiteral("logs/a/long/way/down/to/the/tftp/log/"
+                                                      "file/of/this/server/Drovemoor.log"));
+    QDir root(root_->path());
+    for (int i = 0; i < 12; ++i) {
+        QVERIFY(root.mkdir(QStringLiteral("dir%1").arg(i, 2, 10, QLatin1Char('0'))));
+        addRange(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("10.0.%1.9").arg(i));
+    }
+    ConfigForm& form = open();
+    form.Tabs->SetTab(0);
+    QVERIFY(form.Window->grab().save(picturePath(QStringLiteral("config_form_many_files.png"))));
+    // A row shows whole or not at all, wherever the list is scrolled to.
+    for (const auto& [tab, list] : {std::pair<int, QListWidget*>{0, form.Dir1}, // the subfolders
+                                    std::pair<int, QListWidget*>{0, form.FileList},
+                                    std::pair<int, QListWidget*>{2, form.PermitList}}) {
+        form.Tabs->SetTab(tab);
+        QVERIFY(list->count() >= 12);
+        for (int top : {0, list->count() - 1}) {
+            list->scrollToItem(list->item(top));
+            const QRect shown = list->viewport()->rect();
+            int whole = 0;
+            for (int i = 0; i < list->count(); ++i) {
+                const QRect row = list->visualItemRect(list->item(i));
+                QVERIFY2(!row.intersects(shown) || shown.contains(row),
+                         qPrintable(list->item(i)->text()));
+                whole += shown.contains(row) ? 1 : 0;
+            }
+            QVERIFY(whole >= 4);
+        }
+    }
+    // The log path shows where it begins.
+    form.Tabs->SetTab(4);
+    QCOMPARE(form.LogFilename->text(), Globals::LogFile);
+    QCOMPARE(form.LogFilename->cursorPosition(), 0);
+    QVERIFY(form.Window->grab().save(picturePath(QStringLiteral("config_form_long_log.png"))));
+}
+
 void TestConfigForm::pictures() {
     addRange(QStringLiteral("192.168.1.1"), QStringLiteral("192.168.1.254"));
     addRange(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.9"));

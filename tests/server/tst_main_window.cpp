@@ -191,7 +191,7 @@ private slots:
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("start");
         for (const char* item : {"Status ...", "&Quorvane.Net TFTP Server"}) {
-            for (const char* start : {"minimised", "hidden", "maximised"}) {
+            for (const char* start : {"minimised", "hidden", "maximised", "covered"}) {
                 QTest::addRow("%s, %s", item, start) << item << start;
             }
         }
@@ -206,6 +206,15 @@ private slots:
         } else if (start == QLatin1String("maximised")) {
             w->Window->showMaximized();
         }
+        // Another window of the desktop lies over the main window and has the focus.
+        QWidget cover;
+        if (start == QLatin1String("covered")) {
+            w->Window->show();
+            cover.setGeometry(w->Window->geometry());
+            cover.show();
+            cover.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&cover));
+        }
         QAction* action = item == QLatin1String("Status ...") ? w->StatusPopup : w->QuorvaneLink;
         QCOMPARE(action->text(), item);
         action->trigger();
@@ -213,6 +222,7 @@ private slots:
         QVERIFY(!w->Window->isMinimized());
         QVERIFY(!w->Window->isMaximized());
         QVERIFY(w->IsLoaded());
+        QTRY_COMPARE(QApplication::activeWindow(), w->Window);
     }
 
     void stopItemShutsTheProgramDown() {
