@@ -109,6 +109,16 @@ open_descriptors() {
     find "/proc/$server_pid/fd" -mindepth 1 ! -lname 'anon_inode:\[eventfd\]' | wc -l
 }
 
+# Waits up to 10 s for the server to hold no more descriptors than the count given: the last ACK
+# may still be on its way when a client exits, and an upload keeps its port for 6.5 s after its
+# final ACK to answer a repeat of its last block.
+descriptors_settle() { # count
+    for _ in $(seq 100); do
+        [ "$(open_descriptors)" -le "$1" ] && return
+        sleep 0.1
+    done
+}
+
 check() { # what is checked, then the command that must succeed
     local what=$1
     shift

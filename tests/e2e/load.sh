@@ -60,12 +60,7 @@ done
 check "the log holds two lines per transfer and nothing else" \
     [ "$(wc -l <"$log")" -eq $((2 * count + 2)) ] # the warm-up's two lines too
 
-# The last ACK may still be on its way when a client exits, and an upload keeps its port for
-# 6.5 s after its final ACK to answer a repeat of its last block.
-for _ in $(seq 100); do
-    [ "$(open_descriptors)" -le "$before" ] && break
-    sleep 0.1
-done
+descriptors_settle "$before"
 check "no descriptor left open: $before before, $(open_descriptors) after" \
     [ "$(open_descriptors)" -le "$before" ]
 

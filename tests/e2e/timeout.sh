@@ -59,6 +59,7 @@ check "the silent write ends as timed out" \
 check "the part received of the silent write stays" [ "$(stat -c %s "$root/stalled")" -eq 1024 ]
 check "the read of the vanished client ends too" \
     logged 1 "Timeout error sending gone from [^(]*\(127\.0\.0\.1\), 512 bytes"
+descriptors_settle "$before"
 check "no socket or file left open: $before before, $(open_descriptors) after" \
     [ "$(open_descriptors)" -eq "$before" ]
 
