@@ -117,9 +117,11 @@ kill "$holder" "$xvfb"
 INNER
 if command -v Xvfb >/dev/null && /usr/bin/python3 -c 'import Xlib' 2>/dev/null; then
     unshare -n bash "$work/tip.sh" "$drovemoor" "$work" "$(dirname "$0")/x_windows.py"
-    check "port taken, on a display: the message, then the tip, which the process waits for" \
+    check "port taken, on a display: the message, then the tip, which the process waits for: $(
+        tr '\n' ';' <"$work/tipresult") $(tr '\n' ';' <"$work/tip.err")" \
         'grep -q "^box=1$" "$work/tipresult" && grep -q "^tip=1$" "$work/tipresult"'
-    check "port taken, on a display: the process ends with a failure once the tip is closed" \
+    check "port taken, on a display: the process ends with a failure once the tip is closed: $(
+        tr '\n' ';' <"$work/tipresult")" \
         'grep -q "^status=1$" "$work/tipresult"'
 else
     echo "SKIP: no Xvfb or python3-xlib for the tip on a display"

@@ -42,7 +42,7 @@ def find(d, title):
 def main():
     command, title = sys.argv[1], sys.argv[2]
     d = display.Display()
-    deadline = time.monotonic() + 10
+    deadline = time.monotonic() + 30  # a loaded machine may take its time
     window = find(d, title)
     while window is None and time.monotonic() < deadline:
         time.sleep(0.05)
