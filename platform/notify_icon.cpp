@@ -168,7 +168,9 @@ private:
         if (QGuiApplication::platformName() == QLatin1String("xcb")) {
             xembedPoll_ = new Timer(kXEmbedPollMs, true, this);
             connect(xembedPoll_, &Timer::Tick, this, [this] {
-                if (XEmbedTrayOwned())
+                if (!anyIconWaits())
+                    stop(); // the next icon added starts the watch again
+                else if (XEmbedTrayOwned())
                     hostFound();
             });
         }
@@ -205,6 +207,14 @@ private:
                     if (watching_ && reply.isValid() && reply.value().variant().toBool())
                         hostFound();
                 });
+    }
+
+    static bool anyIconWaits() {
+        for (const auto& [key, entry] : trayEntries()) {
+            if (!entry.trayIcon)
+                return true;
+        }
+        return false;
     }
 
     void hostFound() {
