@@ -1,6 +1,15 @@
 #include "platform/notify_icon.h"
 
+#include "platform/timer.h"
+#include "platform/xembed_tray.h"
+
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QPixmap>
 #include <QPointer>
 
@@ -84,16 +93,148 @@ void logCall(DWORD message, const NOTIFYICONDATAA& data, bool result) {
     log.append(NotifyCall{message, data, result});
 }
 
-// Whether a real tray icon is worth making. QSystemTrayIcon needs a widget application; a core
-// application has no tray at all. On X11 the icon is made even while no tray host runs: the
-// panel often starts after the program at log-in, and Qt docks the icon as soon as a host
-// appears (and again when it restarts). Elsewhere Qt can only use a tray that is there already.
-bool trayHostPossible() {
+// Whether a real tray icon can ever be had. QSystemTrayIcon needs a widget application; a core
+// application, and one without a desktop, has no tray at all.
+bool trayPossible() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return false;
-    return QGuiApplication::platformName() == QLatin1String("xcb") ||
-           QSystemTrayIcon::isSystemTrayAvailable();
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
+
+void showEntry(const TrayKey& key, TrayEntry& entry);
+
+// Qt chooses between its StatusNotifier tray (D-Bus) and its XEmbed tray once per process, when
+// the first tray icon is made (asking whether a tray is available makes one too), and keeps
+// that choice. So no tray icon is made, and Qt is not asked, until a tray host is there; until
+// then this watches for one: a StatusNotifier watcher with a registered host on the session bus,
+// and on X11 an owner of the XEmbed tray selection. Once Qt has chosen, icons are made at once:
+// Qt itself follows its host when it goes and comes back.
+class TrayHostWatch : public QObject {
+    Q_OBJECT
+public:
+    static TrayHostWatch& instance() {
+        // Parented to the application, so it is gone before the bus connection and the display.
+        static QPointer<TrayHostWatch> watch;
+        if (!watch)
+            watch = new TrayHostWatch(QCoreApplication::instance());
+        return *watch;
+    }
+
+    bool qtHasChosen() const { return qtHasChosen_; }
+    void noteIconMade() {
+        qtHasChosen_ = true;
+        stop();
+    }
+
+    // True when a host serves now (or was seen since the watch began); otherwise watches until
+    // one does, then shows the icons that wait for it.
+    bool hostThereOrWatch() {
+        if (hostSeen_ || XEmbedTrayOwned())
+            return true;
+        start();
+        return false;
+    }
+
+private slots:
+    void statusNotifierHostRegistered() { hostFound(); }
+
+private:
+    static constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
+    static constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
+    static constexpr const char* kWatcherInterface = "org.kde.StatusNotifierWatcher";
+    static constexpr int kXEmbedPollMs = 1000;
+
+    explicit TrayHostWatch(QObject* parent) : QObject(parent) {}
+
+    void start() {
+        if (watching_)
+            return;
+        watching_ = true;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected()) {
+            // Subscribed before asking, so that a host registering in between is not missed.
+            serviceWatcher_ =
+                new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
+                                        QDBusServiceWatcher::WatchForRegistration, this);
+            connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this,
+                    &TrayHostWatch::askStatusNotifierHost);
+            bus.connect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+                        QString::fromLatin1(kWatcherInterface),
+                        QStringLiteral("StatusNotifierHostRegistered"), this,
+                        SLOT(statusNotifierHostRegistered()));
+            askStatusNotifierHost();
+        }
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            xembedPoll_ = new Timer(kXEmbedPollMs, true, this);
+            connect(xembedPoll_, &Timer::Tick, this, [this] {
+                if (!anyIconWaits())
+                    stop(); // the next icon added starts the watch again
+                else if (XEmbedTrayOwned())
+                    hostFound();
+            });
+        }
+    }
+
+    void stop() {
+        if (!watching_)
+            return;
+        watching_ = false;
+        delete serviceWatcher_;
+        delete xembedPoll_;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected())
+            bus.disconnect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+                           QString::fromLatin1(kWatcherInterface),
+                           QStringLiteral("StatusNotifierHostRegistered"), this,
+                           SLOT(statusNotifierHostRegistered()));
+    }
+
+    // Asked without waiting: a watcher that hangs must not hold up the transfers. A bus with
+    // no watcher answers with an error at once.
+    void askStatusNotifierHost() {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QString::fromLatin1(kWatcherInterface)
+            << QStringLiteral("IsStatusNotifierHostRegistered");
+        auto* call =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
+        connect(call, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher* finished) {
+                    finished->deleteLater();
+                    const QDBusPendingReply<QDBusVariant> reply = *finished;
+                    if (watching_ && reply.isValid() && reply.value().variant().toBool())
+                        hostFound();
+                });
+    }
+
+    static bool anyIconWaits() {
+        for (const auto& [key, entry] : trayEntries()) {
+            if (!entry.trayIcon)
+                return true;
+        }
+        return false;
+    }
+
+    void hostFound() {
+        if (!watching_)
+            return;
+        hostSeen_ = true;
+        stop();
+        // Every icon that waits for a host; showing one may not add or remove any.
+        for (auto& [key, entry] : trayEntries()) {
+            if (!entry.trayIcon)
+                showEntry(key, entry);
+        }
+    }
+
+    bool watching_ = false;
+    bool qtHasChosen_ = false;
+    bool hostSeen_ = false;
+    QPointer<QDBusServiceWatcher> serviceWatcher_;
+    QPointer<Timer> xembedPoll_;
+};
 
 QIcon displayIcon(uint32_t handle) {
     QIcon icon = IconFromHandle(handle);
@@ -106,10 +247,14 @@ QIcon displayIcon(uint32_t handle) {
 }
 
 void showEntry(const TrayKey& key, TrayEntry& entry) {
-    if (!trayHostPossible())
-        return;
     if (!entry.trayIcon) {
+        if (!trayPossible())
+            return;
+        TrayHostWatch& watch = TrayHostWatch::instance();
+        if (!watch.qtHasChosen() && !watch.hostThereOrWatch())
+            return;
         entry.trayIcon = new QSystemTrayIcon();
+        watch.noteIconMade();
         QObject::connect(entry.trayIcon, &QSystemTrayIcon::activated,
                          [key](QSystemTrayIcon::ActivationReason reason) {
                              InjectTrayActivation(key.first, key.second, reason);
@@ -358,3 +503,5 @@ void InjectTrayActivation(HWND hWnd, uint32_t uID, QSystemTrayIcon::ActivationRe
 }
 
 } // namespace platform
+
+#include "notify_icon.moc"

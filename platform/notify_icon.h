@@ -120,9 +120,10 @@ static_assert(offsetof(NOTIFYICONDATAA, hIcon) == 20);
 static_assert(offsetof(NOTIFYICONDATAA, szTip) == 24);
 
 // Adds, modifies or deletes the icon (hWnd, uID). Fails for a null record, a cbSize other than
-// 88, an unknown message, adding an icon that exists, or changing one that does not. On X11 an
-// icon added while the desktop has no notification area shows once a tray host appears;
-// elsewhere, and without a desktop (offscreen), such an icon is kept but not shown.
+// 88, an unknown message, adding an icon that exists, or changing one that does not. An icon
+// added while the desktop has no tray host is kept and shows once one appears (a StatusNotifier
+// host on the session bus, or on X11 an XEmbed tray), and again after the host restarts;
+// without a desktop (offscreen) it is kept but never shown.
 bool Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data);
 
 // The tip a record carries: szTip up to its first NUL (or all of it), Latin-1, with trailing
@@ -138,7 +139,7 @@ struct NotifyIconState {
     uint32_t hIcon = 0;
     uint32_t uCallbackMessage = 0;
     QString tip;
-    bool shown = false; // a real tray icon is up, or comes up with the tray host
+    bool shown = false; // a real tray icon is up; false while it waits for a tray host
 };
 // The icon as the shell holds it now; empty when there is none.
 std::optional<NotifyIconState> NotifyIconStateOf(HWND hWnd, uint32_t uID);

@@ -1,6 +1,7 @@
 // The tray icon on a real X display whose notification area starts after the program, as the
 // panel often does at log-in, and starts again later. Runs under its own X server and session
-// bus, with the program's own tray control and a bare XEmbed tray host.
+// bus, with the program's own tray control and a bare XEmbed tray host or StatusNotifier host.
+// Each test function runs in a process of its own.
 #include "platform/notify_icon.h"
 #include "server/c_sys_tray.h"
 
@@ -15,11 +16,21 @@
 
 namespace {
 
-// Starts the host and waits until it owns the tray; it prints a line for each icon docked.
-std::unique_ptr<QProcess> startTrayHost() {
-    auto host = std::make_unique<QProcess>();
+// A host process is ended with the test, whether it passes or not.
+struct EndProcess {
+    void operator()(QProcess* process) const {
+        process->kill();
+        process->waitForFinished();
+        delete process;
+    }
+};
+using Host = std::unique_ptr<QProcess, EndProcess>;
+
+// Starts a host and waits until it serves; it prints a line for each icon it is offered.
+Host startHost(const QString& program, const QStringList& arguments) {
+    Host host(new QProcess);
     host->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    host->start(qEnvironmentVariable("TRAY_HOST"), {QStringLiteral("60")});
+    host->start(program, arguments);
     if (!host->waitForStarted())
         return nullptr;
     QByteArray seen;
@@ -28,9 +39,34 @@ std::unique_ptr<QProcess> startTrayHost() {
     return seen.contains("ready\n") ? std::move(host) : nullptr;
 }
 
-int dockRequests(QProcess& host, QByteArray& seen) {
+Host startTrayHost() {
+    return startHost(qEnvironmentVariable("TRAY_HOST"), {QStringLiteral("60")});
+}
+
+// A StatusNotifier watcher and host on the session bus, as KDE Plasma, waybar or GNOME's
+// AppIndicator extension run them.
+Host startStatusNotifierHost() {
+    return startHost(QStringLiteral("/usr/bin/python3"),
+                     {qEnvironmentVariable("SNI_HOST"), QStringLiteral("60")});
+}
+
+int linesStarting(QProcess& host, QByteArray& seen, const char* start) {
     seen += host.readAll();
-    return int(seen.count("dock "));
+    return int(seen.count(start));
+}
+
+int dockRequests(QProcess& host, QByteArray& seen) {
+    return linesStarting(host, seen, "dock ");
+}
+
+std::unique_ptr<cSysTray> trayWithIcon() {
+    QPixmap picture(16, 16);
+    picture.fill(Qt::darkBlue);
+    auto tray = std::make_unique<cSysTray>();
+    tray->SetTrayIcon(platform::IconPicture(QIcon(picture)));
+    tray->SetTrayTip(QStringLiteral("Quorvane.Net TFTP Server"));
+    tray->SetInTray(true);
+    return tray;
 }
 
 } // namespace
@@ -43,31 +79,48 @@ private slots:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
 
-        QPixmap picture(16, 16);
-        picture.fill(Qt::darkBlue);
-        cSysTray tray;
-        tray.SetTrayIcon(platform::IconPicture(QIcon(picture)));
-        tray.SetTrayTip(QStringLiteral("Quorvane.Net TFTP Server"));
-        tray.SetInTray(true);
+        auto tray = trayWithIcon();
         QTest::qWait(200); // the program settles with no tray to be had
 
         auto host = startTrayHost();
         QVERIFY(host);
         QByteArray seen;
         QTRY_VERIFY_WITH_TIMEOUT(dockRequests(*host, seen) >= 1, 20000);
-        QVERIFY(platform::NotifyIconStateOf(tray.hWnd(), 0)->shown);
+        QVERIFY(platform::NotifyIconStateOf(tray->hWnd(), 0)->shown);
 
         // The panel restarts: the icon asks the new host to dock it (Qt may ask twice, as it
         // sees the old host go and the new one come).
-        host->kill();
-        host->waitForFinished();
+        host.reset();
         host = startTrayHost();
         QVERIFY(host);
         seen.clear();
         QTRY_VERIFY_WITH_TIMEOUT(dockRequests(*host, seen) >= 1, 20000);
+    }
 
-        host->kill();
-        host->waitForFinished();
+    // Qt picks its D-Bus tray or its XEmbed one once per process, when it first makes a tray
+    // icon: this runs in a process of its own, on a display with no XEmbed tray at all.
+    void iconRegistersWhenAStatusNotifierHostComesAndComesBack() {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("SNI_HOST"), "SNI_HOST names the watcher script");
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        // A normal start says nothing, with or without a tray.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+
+        auto tray = trayWithIcon();
+        QTest::qWait(200);
+        QVERIFY(!platform::NotifyIconStateOf(tray->hWnd(), 0)->shown);
+
+        auto host = startStatusNotifierHost();
+        QVERIFY(host);
+        QByteArray seen;
+        QTRY_VERIFY_WITH_TIMEOUT(linesStarting(*host, seen, "item ") >= 1, 20000);
+        QVERIFY(platform::NotifyIconStateOf(tray->hWnd(), 0)->shown);
+
+        // The panel restarts: the icon registers with the new watcher.
+        host.reset();
+        host = startStatusNotifierHost();
+        QVERIFY(host);
+        seen.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(linesStarting(*host, seen, "item ") >= 1, 20000);
     }
 };
 
