@@ -120,7 +120,7 @@ def meddle(peer, args):
             struct.pack("!HH", ERROR, 0) + b"bye\0",
         ):
             other.sendto(packet, peer)
-        listen_as(other, 1.0, "stranger: ")
+        listen(other, 1.0, "stranger: ")
 
 
 def put(sock, args):
@@ -142,8 +142,9 @@ def put(sock, args):
     print(f"ok {len(content)}")
 
 
-def listen_as(sock, seconds, prefix):
-    """Prints what arrives until `seconds` have passed, each after `prefix`."""
+def listen(sock, seconds, prefix=None):
+    """Prints what arrives until `seconds` have passed, each after `prefix`, or with no prefix
+    after its time since the silence."""
     start = time.monotonic()
     while (left := seconds - (time.monotonic() - start)) > 0:
         sock.settimeout(left)
@@ -151,30 +152,13 @@ def listen_as(sock, seconds, prefix):
             packet, _ = sock.recvfrom(65536)
         except socket.timeout:
             break
-        if opcode_of(packet) == ERROR:
-            code, text = parse_error(packet)
-            print(f"{prefix}error {code} {text}")
-        else:
-            print(f"{prefix}{opcode_of(packet)} {struct.unpack('!H', packet[2:4])[0]}")
-    sys.stdout.flush()
-
-
-def listen(sock, seconds):
-    """Prints what arrives until `seconds` have passed, each with its time since the silence."""
-    start = time.monotonic()
-    while (left := seconds - (time.monotonic() - start)) > 0:
-        sock.settimeout(left)
-        try:
-            packet, _ = sock.recvfrom(65536)
-        except socket.timeout:
-            break
-        at = time.monotonic() - start
+        lead = prefix if prefix is not None else f"{time.monotonic() - start:.1f} "
         kind = opcode_of(packet)
         if kind == ERROR:
             code, text = parse_error(packet)
-            print(f"{at:.1f} error {code} {text}")
+            print(f"{lead}error {code} {text}")
         else:
-            print(f"{at:.1f} {kind} {struct.unpack('!H', packet[2:4])[0]}")
+            print(f"{lead}{kind} {struct.unpack('!H', packet[2:4])[0]}")
     sys.stdout.flush()
 
 
