@@ -189,7 +189,7 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     }
     if (!TFTP->GetData(datagram_)) {
         QString reason = QStringLiteral("Transmit error while sending to ") + IP +
-                         QStringLiteral(" : ") + TFTP->LastErrorText();
+                         QStringLiteral(" : ") + TransferLineText(TFTP->LastErrorText());
         Abort(reason);
         return;
     }
