@@ -193,7 +193,10 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
         Abort(reason);
         return;
     }
-    if (IsUnansweredOlderAck()) {
+    const bool ack = datagram_.size() >= TftpPackets::kHeaderSize &&
+                     TftpPackets::Opcode(datagram_) == TftpPackets::kOpAck;
+    const int acked = ack ? TftpPackets::BlockOf(datagram_) : 0;
+    if (ack && resentForOlderAck_ && acked < BlockNumber) {
         // No news: were it a sign of life, a client repeating its ACK more often than the
         // timer runs would keep the block out now from ever going again.
         return;
@@ -206,10 +209,9 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     if (ProgressLineDue() && FileSize > 0) {
         TFTPServer().UpdateLog(ID, ProgressLine());
     }
-    if (TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
+    if (!ack) {
         return;
     }
-    const int acked = TftpPackets::BlockOf(datagram_);
     if (acked == BlockNumber) {
         // Only the client's word for the block out now counts it as delivered.
         if (LastBlockSent) {
@@ -230,15 +232,6 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
         resentForOlderAck_ = true;
         SendBlock();
     }
-}
-
-bool TransmitForm::IsUnansweredOlderAck() const {
-    if (datagram_.size() < TftpPackets::kHeaderSize ||
-        TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
-        return false;
-    }
-    const int acked = TftpPackets::BlockOf(datagram_);
-    return resentForOlderAck_ && acked < BlockNumber;
 }
 
 void TransmitForm::Retry_Timer_Timer() {

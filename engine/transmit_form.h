@@ -33,8 +33,6 @@ private:
     void TFTP_DataArrival(int bytesTotal);
     void Retry_Timer_Timer();
     QString ProgressLine() const;
-    // An ACK of a block before the one out now, after that block already went again for one.
-    bool IsUnansweredOlderAck() const;
 
     static constexpr int kLastBlockNumber = 65535;
 
