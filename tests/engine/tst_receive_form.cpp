@@ -851,6 +851,20 @@ private slots:
         // The part received so far stays.
         QVERIFY(fx.readFile("f.bin") == pattern(2000).left(1024));
     }
+
+    // The port a finished upload keeps for its final ACK goes with the main window too.
+    void shutdownClosesAKeptPort() {
+        TransferFixture fx;
+        const int fds = TransferFixture::openDescriptors();
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QVERIFY(sendFile(fx, "abc"));
+        TFTPServer().ExitSelection_Click();
+        TransferFixture::settle();
+        QCOMPARE(TransferFixture::openDescriptors(), fds - 1);
+        fx.sendToTransfer(TransferFixture::data(1, "abc"));
+        QVERIFY(fx.silent());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestReceiveForm)
