@@ -6,6 +6,9 @@
 #include "engine/tftp_server_core.h"
 #include "platform/yield.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 constexpr const char* kCaption = "Sending TFTP File";
@@ -143,7 +146,10 @@ void TransmitForm::SendBlock() {
     platform::DWORD n = 0;
     if (!platform::ReadFile(FileHandle, Buffer + TftpPackets::kHeaderSize, TftpPackets::kBlockSize,
                             &n, nullptr)) {
-        n = 0;
+        // A short block now would pass the file off as ended there: the transfer fails instead.
+        const int error = platform::LastErrno();
+        FailTransmit(QString::fromLocal8Bit(std::strerror(error ? error : EIO)));
+        return;
     }
     if (n == platform::DWORD(TftpPackets::kBlockSize)) {
         Buffer[2] = char(BlockNumber / 256);
@@ -167,6 +173,18 @@ void TransmitForm::SendBlock() {
     LastPacket = TftpPackets::BuildData(BlockNumber, QByteArray(Buffer + 4, int(n)));
     LastBlockLength = qint32(n);
     TFTP->SendData(LastPacket);
+}
+
+void TransmitForm::FailTransmit(const QString& reason) {
+    SendError(kCodeUndefined, reason);
+    const QString line = QStringLiteral("Error sending ") + Filename + QStringLiteral(" to ") +
+                         DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
+                         QString::number(BytesSent) + QStringLiteral(" bytes : ") +
+                         TransferLineText(reason);
+    TFTPServer().UpdateLog(ID, line);
+    Globals::WriteLog(line);
+    TFTPServer().SentFile(Filename, IP, true);
+    Unload();
 }
 
 void TransmitForm::SendError(qint16 code, const QString& text) {

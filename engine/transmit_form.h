@@ -29,6 +29,9 @@ private:
     void SendBlock();
     void SendError(qint16 code, const QString& text);
     void FinishTransmit();
+    // Ends the transfer as failed: ERROR code 0 with `reason` to the client, then a line that
+    // gives it.
+    void FailTransmit(const QString& reason);
     void OpenReadFile();
     void TFTP_DataArrival(int bytesTotal);
     void Retry_Timer_Timer();
