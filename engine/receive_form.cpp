@@ -235,8 +235,10 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
             if (error == ENOSPC || error == EDQUOT) {
                 FailReceive(kCodeDiskFull, kDiskFull, kDiskFull);
             } else {
+                // The system's text is in the user's language: in the line it is text, not
+                // client bytes.
                 const QString text = QString::fromLocal8Bit(std::strerror(error ? error : EIO));
-                FailReceive(kCode, text, text);
+                FailReceive(kCode, text, TransferLineText(text));
             }
             return;
         }

@@ -6,6 +6,9 @@
 #include "engine/tftp_server_core.h"
 #include "platform/yield.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 constexpr const char* kCaption = "Sending TFTP File";
@@ -143,7 +146,10 @@ void TransmitForm::SendBlock() {
     platform::DWORD n = 0;
     if (!platform::ReadFile(FileHandle, Buffer + TftpPackets::kHeaderSize, TftpPackets::kBlockSize,
                             &n, nullptr)) {
-        n = 0;
+        // A short block now would pass the file off as ended there: the transfer fails instead.
+        const int error = platform::LastErrno();
+        FailTransmit(QString::fromLocal8Bit(std::strerror(error ? error : EIO)));
+        return;
     }
     if (n == platform::DWORD(TftpPackets::kBlockSize)) {
         Buffer[2] = char(BlockNumber / 256);
@@ -169,6 +175,18 @@ void TransmitForm::SendBlock() {
     TFTP->SendData(LastPacket);
 }
 
+void TransmitForm::FailTransmit(const QString& reason) {
+    SendError(kCodeUndefined, reason);
+    const QString line = QStringLiteral("Error sending ") + Filename + QStringLiteral(" to ") +
+                         DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
+                         QString::number(BytesSent) + QStringLiteral(" bytes : ") +
+                         TransferLineText(reason);
+    TFTPServer().UpdateLog(ID, line);
+    Globals::WriteLog(line);
+    TFTPServer().SentFile(Filename, IP, true);
+    Unload();
+}
+
 void TransmitForm::SendError(qint16 code, const QString& text) {
     TFTP->SendData(TftpPackets::BuildError(quint16(code), text));
 }
@@ -189,11 +207,14 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     }
     if (!TFTP->GetData(datagram_)) {
         QString reason = QStringLiteral("Transmit error while sending to ") + IP +
-                         QStringLiteral(" : ") + TFTP->LastErrorText();
+                         QStringLiteral(" : ") + TransferLineText(TFTP->LastErrorText());
         Abort(reason);
         return;
     }
-    if (IsUnansweredOlderAck()) {
+    const bool ack = datagram_.size() >= TftpPackets::kHeaderSize &&
+                     TftpPackets::Opcode(datagram_) == TftpPackets::kOpAck;
+    const int acked = ack ? TftpPackets::BlockOf(datagram_) : 0;
+    if (ack && resentForOlderAck_ && acked < BlockNumber) {
         // No news: were it a sign of life, a client repeating its ACK more often than the
         // timer runs would keep the block out now from ever going again.
         return;
@@ -206,10 +227,9 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
     if (ProgressLineDue() && FileSize > 0) {
         TFTPServer().UpdateLog(ID, ProgressLine());
     }
-    if (TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
+    if (!ack) {
         return;
     }
-    const int acked = TftpPackets::BlockOf(datagram_);
     if (acked == BlockNumber) {
         // Only the client's word for the block out now counts it as delivered.
         if (LastBlockSent) {
@@ -230,15 +250,6 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
         resentForOlderAck_ = true;
         SendBlock();
     }
-}
-
-bool TransmitForm::IsUnansweredOlderAck() const {
-    if (datagram_.size() < TftpPackets::kHeaderSize ||
-        TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
-        return false;
-    }
-    const int acked = TftpPackets::BlockOf(datagram_);
-    return resentForOlderAck_ && acked < BlockNumber;
 }
 
 void TransmitForm::Retry_Timer_Timer() {

@@ -29,12 +29,13 @@ private:
     void SendBlock();
     void SendError(qint16 code, const QString& text);
     void FinishTransmit();
+    // Ends the transfer as failed: ERROR code 0 with `reason` to the client, then a line that
+    // gives it.
+    void FailTransmit(const QString& reason);
     void OpenReadFile();
     void TFTP_DataArrival(int bytesTotal);
     void Retry_Timer_Timer();
     QString ProgressLine() const;
-    // An ACK of a block before the one out now, after that block already went again for one.
-    bool IsUnansweredOlderAck() const;
 
     static constexpr int kLastBlockNumber = 65535;
 

@@ -24,6 +24,8 @@ thread_local int lastErrno = 0;
 // Tests only: where writes stop as on a full medium, and the error they then fail with.
 std::atomic<std::int64_t> writeLimit{-1};
 std::atomic<int> writeLimitError{0};
+std::atomic<std::int64_t> readFailureFrom{-1};
+std::atomic<int> readFailureError{0};
 
 // Where names are resolved from: the working directory for plain paths, or an opened root
 // directory that nothing may leave.
@@ -506,18 +508,25 @@ HANDLE CreateFileBeneath(const QByteArray& root, const QByteArray& relative, DWO
 bool ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped) {
     if (read)
         *read = 0;
+    lastErrno = EBADF;
     const int fd = FdOf(file);
     if (fd < 0)
         return false;
     if (overlapped || (!buffer && toRead)) {
         lastError = ERROR_INVALID_PARAMETER;
+        lastErrno = EINVAL;
         return false;
     }
     const std::int64_t at = PositionOf(fd);
+    const std::int64_t failFrom = readFailureFrom.load();
     DWORD done = 0;
     while (done < toRead) {
-        const ssize_t n =
-            ::pread(fd, static_cast<char*>(buffer) + done, toRead - done, off_t(at + done));
+        ssize_t n = -1;
+        if (failFrom >= 0 && at + done >= failFrom) {
+            errno = readFailureError.load();
+        } else {
+            n = ::pread(fd, static_cast<char*>(buffer) + done, toRead - done, off_t(at + done));
+        }
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -534,6 +543,7 @@ bool ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
     if (read)
         *read = done;
     lastError = ERROR_SUCCESS;
+    lastErrno = 0;
     return true;
 }
 
@@ -586,6 +596,11 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 void SetWriteLimitForTests(std::int64_t limit, int error) {
     writeLimitError = error;
     writeLimit = limit;
+}
+
+void SetReadFailureForTests(std::int64_t from, int error) {
+    readFailureError = error;
+    readFailureFrom = from;
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {

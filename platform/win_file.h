@@ -90,6 +90,9 @@ bool WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 // on a medium that is full there (a write across it stores what lies before). A negative limit
 // lifts it.
 void SetWriteLimitForTests(std::int64_t limit, int error);
+// Tests only: from file offset `from` on, reads fail with errno `error`, as on a medium that
+// cannot be read there. A negative offset lifts it.
+void SetReadFailureForTests(std::int64_t from, int error);
 
 // Moves the position. With `distanceHigh` null the distance is signed 32-bit and a new position
 // beyond 32 bits fails; otherwise the two make one signed 64-bit distance and the new position's
@@ -120,8 +123,9 @@ int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePat
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
-// The system's error number (errno) behind the last failure of WriteFile, 0 after its success:
-// the Windows code cannot tell a full disk from an exceeded quota, nor give the system's text.
+// The system's error number (errno) behind the last failure of ReadFile or WriteFile, 0 after
+// their success: the Windows code cannot tell a full disk from an exceeded quota, nor give the
+// system's text.
 int LastErrno();
 
 // The system's message text for an error code, as a user reads it.

@@ -7,6 +7,7 @@ packages=(
     libx11-dev xvfb xauth
     dbus dbus-daemon dbus-x11 iproute2 util-linux
     tftp-hpa atftp curl
+    locales libc-l10n
     python3-xlib python3-dbus python3-gi gir1.2-glib-2.0
 )
 missing=()

@@ -12,9 +12,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QtTest>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 
 #include <linux/capability.h>
@@ -585,6 +587,41 @@ private slots:
         QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
     }
 
+    // The system's text of a failed write comes in the user's language: the list shows it as
+    // the system wrote it, and the log file holds it in UTF-8.
+    void systemTextInTheUsersLanguage() {
+        QTemporaryDir locales;
+        QProcess make;
+        make.start(QStringLiteral("localedef"),
+                   {"-i", "fr_FR", "-f", "UTF-8", locales.filePath(QStringLiteral("fr_FR.UTF-8"))});
+        if (!make.waitForFinished(60000) || make.exitCode() != 0) {
+            QSKIP("no French locale can be made here");
+        }
+        qputenv("LOCPATH", locales.path().toLocal8Bit());
+        const QByteArray saved = ::setlocale(LC_MESSAGES, nullptr);
+        struct Restore {
+            QByteArray locale;
+            ~Restore() {
+                ::setlocale(LC_MESSAGES, locale.constData());
+                qunsetenv("LOCPATH");
+                platform::SetWriteLimitForTests(-1, 0);
+            }
+        } restore{saved};
+        ::setlocale(LC_MESSAGES, "fr_FR.UTF-8");
+        const QString reason = QString::fromLocal8Bit(strerror(EIO));
+        if (reason.toLatin1() == reason.toUtf8()) {
+            QSKIP("the system's texts are not translated here");
+        }
+        TransferFixture fx;
+        platform::SetWriteLimitForTests(0, EIO);
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QCOMPARE(errorText(answer(fx, TransferFixture::data(1, "abc"))), reason);
+        const QString line = QStringLiteral("Error receiving f.bin from  (127.0.0.1), 0 bytes : ");
+        QCOMPARE(fx.listLines(), QStringList{line + reason});
+        QCOMPARE(fx.logLines().last(), line + QString::fromLatin1(reason.toUtf8()));
+    }
+
     // Anyone but the client, writing to the transfer's port, gets ERROR 5 (an ERROR of theirs
     // gets nothing), and nothing is written or ended; the client's upload goes on.
     void strangerChangesNothing_data() {
@@ -813,6 +850,20 @@ private slots:
         QCOMPARE(fx.logLines(), QStringList{"Receiving f.bin from  (127.0.0.1)"});
         // The part received so far stays.
         QVERIFY(fx.readFile("f.bin") == pattern(2000).left(1024));
+    }
+
+    // The port a finished upload keeps for its final ACK goes with the main window too.
+    void shutdownClosesAKeptPort() {
+        TransferFixture fx;
+        const int fds = TransferFixture::openDescriptors();
+        fx.sendRequest(2, "f.bin");
+        fx.receive();
+        QVERIFY(sendFile(fx, "abc"));
+        TFTPServer().ExitSelection_Click();
+        TransferFixture::settle();
+        QCOMPARE(TransferFixture::openDescriptors(), fds - 1);
+        fx.sendToTransfer(TransferFixture::data(1, "abc"));
+        QVERIFY(fx.silent());
     }
 };
 

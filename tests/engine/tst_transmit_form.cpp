@@ -414,6 +414,31 @@ private slots:
         QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
     }
 
+    // A block the file cannot give is no short last block: the client hears why, and the
+    // transfer ends as failed with what the client acknowledged.
+    void readTheDiskRefusesFailsTheTransfer() {
+        TransferFixture fx;
+        struct Lift {
+            ~Lift() { platform::SetReadFailureForTests(-1, 0); }
+        } lift;
+        platform::SetReadFailureForTests(512, EIO);
+        fx.writeFile("f.bin", pattern(1500));
+        fx.sendRequest(1, "f.bin");
+        QCOMPARE(blockOf(fx.receive()), 1);
+        fx.ack(1);
+        const QByteArray p = fx.receive();
+        const QString reason = QString::fromLocal8Bit(strerror(EIO));
+        QCOMPARE(errorCode(p), 0);
+        QCOMPARE(errorText(p), reason);
+        QVERIFY(fx.silent());
+        const QString line =
+            QStringLiteral("Error sending f.bin to  (127.0.0.1), 512 bytes : ") + reason;
+        QCOMPARE(fx.listLines(), QStringList{line});
+        QCOMPARE(fx.logLines(), (QStringList{"Sending f.bin to  (127.0.0.1)", line}));
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
+        QCOMPARE(TransferFixture::openFilesBeneath(fx.root()), 0);
+    }
+
     void ackOf65535EndsTheTransfer() {
         TransferFixture fx;
         fx.writeFile("f.bin", pattern(5000));
