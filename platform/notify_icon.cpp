@@ -121,19 +121,18 @@ public:
         return *watch;
     }
 
-    bool qtHasChosen() const { return qtHasChosen_; }
-    void noteIconMade() {
-        qtHasChosen_ = true;
-        stop();
-    }
-
-    // True when a host serves now (or was seen since the watch began); otherwise watches until
-    // one does, then shows the icons that wait for it.
-    bool hostThereOrWatch() {
-        if (hostSeen_ || XEmbedTrayOwned())
+    // True when an icon may be made now: Qt has chosen its tray kind, or a host serves (or was
+    // seen since the watch began). Otherwise watches until one does, then shows the icons that
+    // wait for it.
+    bool iconMayBeMade() {
+        if (hostKnown_ || XEmbedTrayOwned())
             return true;
         start();
         return false;
+    }
+    void noteIconMade() {
+        hostKnown_ = true;
+        stop();
     }
 
 private slots:
@@ -220,7 +219,7 @@ private:
     void hostFound() {
         if (!watching_)
             return;
-        hostSeen_ = true;
+        hostKnown_ = true;
         stop();
         // Every icon that waits for a host; showing one may not add or remove any.
         for (auto& [key, entry] : trayEntries()) {
@@ -230,8 +229,8 @@ private:
     }
 
     bool watching_ = false;
-    bool qtHasChosen_ = false;
-    bool hostSeen_ = false;
+    // From the first icon made or host seen on, icons are made at once.
+    bool hostKnown_ = false;
     QPointer<QDBusServiceWatcher> serviceWatcher_;
     QPointer<Timer> xembedPoll_;
 };
@@ -251,7 +250,7 @@ void showEntry(const TrayKey& key, TrayEntry& entry) {
         if (!trayPossible())
             return;
         TrayHostWatch& watch = TrayHostWatch::instance();
-        if (!watch.qtHasChosen() && !watch.hostThereOrWatch())
+        if (!watch.iconMayBeMade())
             return;
         entry.trayIcon = new QSystemTrayIcon();
         watch.noteIconMade();

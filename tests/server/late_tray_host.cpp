@@ -55,10 +55,6 @@ int linesStarting(QProcess& host, QByteArray& seen, const char* start) {
     return int(seen.count(start));
 }
 
-int dockRequests(QProcess& host, QByteArray& seen) {
-    return linesStarting(host, seen, "dock ");
-}
-
 std::unique_ptr<cSysTray> trayWithIcon() {
     QPixmap picture(16, 16);
     picture.fill(Qt::darkBlue);
@@ -67,6 +63,24 @@ std::unique_ptr<cSysTray> trayWithIcon() {
     tray->SetTrayTip(QStringLiteral("Quorvane.Net TFTP Server"));
     tray->SetInTray(true);
     return tray;
+}
+
+// The waiting icon is offered to a host that starts late (it prints a line beginning with
+// `offered`), and again to the host that replaces it when the panel restarts (Qt may offer it
+// twice, as it sees the old host go and the new one come).
+void offeredToLateHostAndItsSuccessor(Host (*startHost)(), const char* offered,
+                                      const cSysTray& tray) {
+    auto host = startHost();
+    QVERIFY(host);
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT(linesStarting(*host, seen, offered) >= 1, 20000);
+    QVERIFY(platform::NotifyIconStateOf(tray.hWnd(), 0)->shown);
+
+    host.reset();
+    host = startHost();
+    QVERIFY(host);
+    seen.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(linesStarting(*host, seen, offered) >= 1, 20000);
 }
 
 } // namespace
@@ -82,19 +96,7 @@ private slots:
         auto tray = trayWithIcon();
         QTest::qWait(200); // the program settles with no tray to be had
 
-        auto host = startTrayHost();
-        QVERIFY(host);
-        QByteArray seen;
-        QTRY_VERIFY_WITH_TIMEOUT(dockRequests(*host, seen) >= 1, 20000);
-        QVERIFY(platform::NotifyIconStateOf(tray->hWnd(), 0)->shown);
-
-        // The panel restarts: the icon asks the new host to dock it (Qt may ask twice, as it
-        // sees the old host go and the new one come).
-        host.reset();
-        host = startTrayHost();
-        QVERIFY(host);
-        seen.clear();
-        QTRY_VERIFY_WITH_TIMEOUT(dockRequests(*host, seen) >= 1, 20000);
+        offeredToLateHostAndItsSuccessor(startTrayHost, "dock ", *tray);
     }
 
     // Qt picks its D-Bus tray or its XEmbed one once per process, when it first makes a tray
@@ -109,18 +111,7 @@ private slots:
         QTest::qWait(200);
         QVERIFY(!platform::NotifyIconStateOf(tray->hWnd(), 0)->shown);
 
-        auto host = startStatusNotifierHost();
-        QVERIFY(host);
-        QByteArray seen;
-        QTRY_VERIFY_WITH_TIMEOUT(linesStarting(*host, seen, "item ") >= 1, 20000);
-        QVERIFY(platform::NotifyIconStateOf(tray->hWnd(), 0)->shown);
-
-        // The panel restarts: the icon registers with the new watcher.
-        host.reset();
-        host = startStatusNotifierHost();
-        QVERIFY(host);
-        seen.clear();
-        QTRY_VERIFY_WITH_TIMEOUT(linesStarting(*host, seen, "item ") >= 1, 20000);
+        offeredToLateHostAndItsSuccessor(startStatusNotifierHost, "item ", *tray);
     }
 };
 

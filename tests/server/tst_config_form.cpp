@@ -71,8 +71,8 @@ QStringList rangeKeys() {
 QStringList storedOrder(const QString& app, const QString& section) {
     QStringList names;
     HKEY key = 0;
-    const QByteArray path = (RegistrySupport::kRegistryRoot + app + "\\" + section).toLocal8Bit();
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path.constData(), &key) != ERROR_SUCCESS) {
+    if (!RegistrySupport::OpenKey(HKEY_LOCAL_MACHINE,
+                                  RegistrySupport::kRegistryRoot + app + "\\" + section, key)) {
         return names;
     }
     for (DWORD index = 0;; ++index) {
@@ -84,7 +84,7 @@ QStringList storedOrder(const QString& app, const QString& section) {
         }
         names << QString::fromLatin1(name, length);
     }
-    RegCloseKey(key);
+    RegistrySupport::CloseKey(key);
     return names;
 }
 
@@ -1068,7 +1068,6 @@ void TestConfigForm::configureCommandShowsItModally() {
     QCOMPARE(MainWindow().Window->cursor().shape(), Qt::ArrowCursor);
 }
 
-// One picture of each tab, to look at.
 void TestConfigForm::nothingIsClipped() {
     // More files than the list has room for, and a log path longer than its box.
     for (int i = 0; i < 12; ++i) {
@@ -1111,6 +1110,7 @@ void TestConfigForm::nothingIsClipped() {
     QVERIFY(form.Window->grab().save(picturePath(QStringLiteral("config_form_long_log.png"))));
 }
 
+// One picture of each tab, to look at.
 void TestConfigForm::pictures() {
     addRange(QStringLiteral("192.168.1.1"), QStringLiteral("192.168.1.254"));
     addRange(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.9"));

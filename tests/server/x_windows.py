@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Finds and closes the program's windows on an X display, as a user would with the close box.
 
-  wait TITLE     until a mapped top-level window of that title is there (10 s at most)
+  wait TITLE     until a mapped top-level window of that title is there (30 s at most)
   close TITLE    asks that window to close (WM_DELETE_WINDOW)
 
 Exit status 0 when the window was there, 1 otherwise.
@@ -14,18 +14,13 @@ from Xlib.protocol import event
 
 
 def title_of(d, window):
-    for name in (d.intern_atom("_NET_WM_NAME"), X.NONE):
-        try:
-            if name == X.NONE:
-                value = window.get_wm_name()
-            else:
-                prop = window.get_full_property(name, d.intern_atom("UTF8_STRING"))
-                value = prop.value if prop else None
-        except Exception:
-            value = None
-        if value:
-            return value.decode() if isinstance(value, bytes) else value
-    return None
+    """The window's _NET_WM_NAME, else its WM_NAME; None when it has neither or is gone."""
+    try:
+        prop = window.get_full_property(d.intern_atom("_NET_WM_NAME"), d.intern_atom("UTF8_STRING"))
+        value = (prop.value if prop else None) or window.get_wm_name()
+    except Exception:
+        return None
+    return value.decode() if isinstance(value, bytes) else value
 
 
 def find(d, title):
