@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 
 // Writes a whole file, making its folder first, with the permissions given.
@@ -23,6 +24,20 @@ inline void writeFile(const QString& path, const QByteArray& bytes,
 inline QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A script that records that it ran, with its arguments, into `record`: their count on the first
+// line, then one a line. It writes beside the record and renames, so a record is always whole.
+inline QByteArray recorderScript(const QString& record) {
+    return "#!/bin/sh\nout='" + record.toLocal8Bit() +
+           "'\n{ printf '%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > "
+           "\"$out.part\"\nmv \"$out.part\" \"$out\"\n";
+}
+
+// The arguments a recorder script got; empty until it has run.
+inline QStringList recordedArguments(const QString& record) {
+    const QStringList lines = QString::fromLocal8Bit(readFile(record)).split(QLatin1Char('\n'));
+    return lines.size() < 2 ? QStringList() : lines.mid(1, lines.first().toInt());
 }
 
 // Pictures go into the build folder, where they can be looked at after the run.

@@ -16,21 +16,6 @@ namespace {
 
 constexpr const char* kPage = "https://www.quorvane.net/Products/Tool.htm#Part Two";
 
-// A script that records that it ran, with its arguments, into `record`.
-QByteArray recorderScript(const QString& record) {
-    return "#!/bin/sh\nout='" + record.toLocal8Bit() +
-           "'\n{ printf '%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > "
-           "\"$out.part\"\nmv \"$out.part\" \"$out\"\n";
-}
-
-QStringList recordedArguments(const QString& record) {
-    QFile file(record);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
-    return lines.size() < 2 ? QStringList() : lines.mid(1, lines.first().toInt());
-}
-
 } // namespace
 
 class TstLaunchTool : public QObject {

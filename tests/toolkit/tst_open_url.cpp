@@ -52,9 +52,7 @@ public:
     // An executable script that records its arguments, one a line after their count.
     QString addBrowser(const QString& relative, QFile::Permissions extra = QFile::ExeOwner) const {
         const QString script = path(relative);
-        const QByteArray body = "#!/bin/sh\nout='" + record().toLocal8Bit() +
-                                "'\n{ printf '%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' "
-                                "\"$a\"; done; } > \"$out.part\"\nmv \"$out.part\" \"$out\"\n";
+        const QByteArray body = recorderScript(record());
         writeFile(script, body, QFile::ReadOwner | QFile::WriteOwner | extra);
         return script;
     }
@@ -73,11 +71,7 @@ public:
     }
 
     // The arguments the browser got, once it has run.
-    QStringList arguments() const {
-        const QStringList lines =
-            QString::fromLocal8Bit(readFile(record())).split(QLatin1Char('\n'));
-        return lines.size() < 2 ? QStringList() : lines.mid(1, lines.first().toInt());
-    }
+    QStringList arguments() const { return recordedArguments(record()); }
 
 private:
     QTemporaryDir dir_;
