@@ -294,6 +294,12 @@ void useWriteAheadLog(sqlite3* db) {
     exec(db, "PRAGMA synchronous = NORMAL");
 }
 
+// The file the environment names now, else the machine's.
+std::string storePath() {
+    const char* variable = std::getenv(kRegistryVariable);
+    return variable && *variable ? variable : kDefaultRegistryPath;
+}
+
 // Opens the database on first use, and again after a failed open, so that a file that becomes
 // available later is found.
 State ensureOpen(Registry& r) {
@@ -301,8 +307,7 @@ State ensureOpen(Registry& r) {
         return r.state;
     }
     r.close();
-    const char* variable = std::getenv(kRegistryVariable);
-    r.file = variable && *variable ? variable : kDefaultRegistryPath;
+    r.file = storePath();
     std::error_code ignored;
     const auto folder = std::filesystem::path(r.file).parent_path();
     if (!folder.empty()) {
@@ -750,8 +755,7 @@ bool RegistryUsable(std::string& file, std::string& reason) {
         return true;
     }
     r.close();
-    const char* variable = std::getenv(kRegistryVariable);
-    file = variable && *variable ? variable : kDefaultRegistryPath;
+    file = storePath();
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) {
         if (errno == ENOENT) {

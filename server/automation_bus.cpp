@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include <utility>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcAutomation, "drovemoor.server.automation")
@@ -91,7 +92,8 @@ private:
 
     AutomationObject* object_;
     QList<QMetaMethod> signals_;
-    QVariantMap announced_;
+    // The values last announced, by property, from the first of the object's own.
+    QVariantList announced_;
 };
 
 QMetaMethod AutomationNode::method(const QString& name) const {
@@ -130,26 +132,27 @@ QString AutomationNode::introspect(const QString& path) const {
 
 void AutomationNode::AnnounceChanges() {
     const QMetaObject* meta = object_->metaObject();
+    const int first = AutomationObject::staticMetaObject.propertyCount();
+    announced_.resize(meta->propertyCount() - first);
     QVariantMap changed;
-    for (int i = AutomationObject::staticMetaObject.propertyCount(); i < meta->propertyCount();
-         ++i) {
+    for (int i = first; i < meta->propertyCount(); ++i) {
         const QMetaProperty p = meta->property(i);
-        const QString name = QLatin1String(p.name());
-        const QString errorBefore = object_->errorName_;
+        const QString errorBefore = std::exchange(object_->errorName_, QString());
+        const QString messageBefore = object_->errorMessage_;
         const QVariant value = p.read(object_);
         // A value that cannot be read now is not announced (a read would fail too).
-        const bool failed = object_->errorName_ != errorBefore;
+        const bool failed = !object_->errorName_.isEmpty();
         object_->errorName_ = errorBefore;
+        object_->errorMessage_ = messageBefore;
         if (failed) {
             continue;
         }
-        auto known = announced_.find(name);
-        if (known == announced_.end()) {
-            announced_.insert(name, value);
-        } else if (*known != value) {
-            *known = value;
-            changed.insert(name, value);
+        // Not valid: not looked at yet, so nothing to compare with.
+        QVariant& known = announced_[i - first];
+        if (known.isValid() && known != value) {
+            changed.insert(QLatin1String(p.name()), value);
         }
+        known = value;
     }
     if (changed.isEmpty() || object_->Path().isEmpty()) {
         return;
@@ -191,7 +194,8 @@ bool AutomationNode::handleMessage(const QDBusMessage& message, const QDBusConne
         return false;
     }
     // The changes the call made go out before its reply, so that a proxy's cache is current
-    // by the time the caller goes on.
+    // by the time the caller goes on: this object's, and the process's that other objects show.
+    AnnounceChanges();
     if (AutomationBus* bus = AutomationBus::Instance()) {
         bus->AnnounceChanges();
     }
@@ -488,7 +492,7 @@ void AutomationBus::ClientLeft(const QString& client) {
 void AutomationBus::AnnounceChanges() {
     for (const auto& held : std::as_const(byClient_)) {
         for (const QPointer<AutomationObject>& object : held) {
-            if (object && object->node_) {
+            if (object && object->node_ && object->ValuesChangeOutsideCalls()) {
                 object->node_->AnnounceChanges();
             }
         }

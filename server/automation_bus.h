@@ -53,6 +53,10 @@ public:
 
     // The D-Bus interface its members form.
     virtual QString InterfaceName() const = 0;
+    // Whether its property values can change without a call to it (they are the process's,
+    // which other clients and the windows change): those are looked at each time the event
+    // loop is about to sleep. The others change only by the object's own calls.
+    virtual bool ValuesChangeOutsideCalls() const { return false; }
 
     // Fails the member now running: its caller gets this error in place of the result. A read
     // can fail too, so this is open to const members.
@@ -102,7 +106,8 @@ public:
     // Takes an object off the bus and deletes it (later).
     void Release(AutomationObject* object);
     int HeldObjects() const;
-    // Sends PropertiesChanged for what changed on any object since it was last looked at.
+    // Sends PropertiesChanged for what changed, since it was last looked at, on any object
+    // whose values can change outside its own calls.
     void AnnounceChanges();
 
     // Ends the process (soon, and only if still true then) when no client holds an object and

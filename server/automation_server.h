@@ -14,7 +14,7 @@
 // transfer, and ReceiveComplete when the transfer ends, with the name and address by
 // reference: what a handler leaves in them is what the server goes on with. A client that
 // wants to change them names an object of its own with SetEventSink (an empty service means
-// the caller). Each event is then a synchronous call to that sink, interface
+// the caller). Each event is then a call to that sink, interface
 // net.quorvane.TFTP.ServerEvents (share/dbus-1/interfaces/net.quorvane.TFTP.ServerEvents.xml):
 //   ReceiveStart(s Filename, s IP) -> (s Filename, s IP)
 //   ReceiveComplete(s Filename, s IP, b Error) -> (s Filename, s IP, b Error)
@@ -58,6 +58,8 @@ public:
     explicit Server(QObject* parent = nullptr);
     ~Server() override;
     QString InterfaceName() const override;
+    // RootDir and the two flags are the process's settings.
+    bool ValuesChangeOutsideCalls() const override { return true; }
 
     // True after a successful Start; with LastError, plain values a client may also assign.
     bool Ready = false;
