@@ -333,6 +333,10 @@ def main():
                 f.write(str(pid))
         except dbus.exceptions.DBusException:
             pass
+        # A client that resolves the name while the last process is ending would be bound to
+        # a process that has dropped its objects; the next test starts a fresh one instead. An
+        # ending process gives up the name at once; one still serving a window keeps it.
+        wait_until(lambda: not watcher.name_has_owner(NAME), 3)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 
