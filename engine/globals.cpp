@@ -3,6 +3,7 @@
 #include "engine/tftp_server_core.h"
 #include "engine/transfer_log.h"
 #include "platform/timer.h"
+#include "platform/win_file.h"
 #include "toolkit/registry_support.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
@@ -182,7 +182,7 @@ void WriteLog(const QString& text) {
     line += QLatin1String(" :");
     const QByteArray bytes = line.toUtf8() + LogFileText(text) + "\r\n";
     if (const int error = AppendLine(LogFile.toLocal8Bit(), bytes)) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        const QString reason = platform::ErrnoText(error);
         // Only into a loaded main window: reaching for the list must not bring the window
         // back while the program is closing.
         if (!TFTPServerLoaded()) {

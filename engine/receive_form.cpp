@@ -7,7 +7,6 @@
 #include "platform/yield.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -237,7 +236,7 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
             } else {
                 // The system's text is in the user's language: in the line it is text, not
                 // client bytes.
-                const QString text = QString::fromLocal8Bit(std::strerror(error ? error : EIO));
+                const QString text = platform::ErrnoText(error);
                 FailReceive(kCode, text, TransferLineText(text));
             }
             return;

@@ -6,9 +6,6 @@
 #include "engine/tftp_server_core.h"
 #include "platform/yield.h"
 
-#include <cerrno>
-#include <cstring>
-
 namespace {
 
 constexpr const char* kCaption = "Sending TFTP File";
@@ -147,8 +144,7 @@ void TransmitForm::SendBlock() {
     if (!platform::ReadFile(FileHandle, Buffer + TftpPackets::kHeaderSize, TftpPackets::kBlockSize,
                             &n, nullptr)) {
         // A short block now would pass the file off as ended there: the transfer fails instead.
-        const int error = platform::LastErrno();
-        FailTransmit(QString::fromLocal8Bit(std::strerror(error ? error : EIO)));
+        FailTransmit(platform::ErrnoText(platform::LastErrno()));
         return;
     }
     if (n == platform::DWORD(TftpPackets::kBlockSize)) {
@@ -177,14 +173,10 @@ void TransmitForm::SendBlock() {
 
 void TransmitForm::FailTransmit(const QString& reason) {
     SendError(kCodeUndefined, reason);
-    const QString line = QStringLiteral("Error sending ") + Filename + QStringLiteral(" to ") +
-                         DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
-                         QString::number(BytesSent) + QStringLiteral(" bytes : ") +
-                         TransferLineText(reason);
-    TFTPServer().UpdateLog(ID, line);
-    Globals::WriteLog(line);
-    TFTPServer().SentFile(Filename, IP, true);
-    Unload();
+    QString line = QStringLiteral("Error sending ") + Filename + QStringLiteral(" to ") + DNSName +
+                   QStringLiteral(" (") + IP + QStringLiteral("), ") + QString::number(BytesSent) +
+                   QStringLiteral(" bytes : ") + TransferLineText(reason);
+    Abort(line);
 }
 
 void TransmitForm::SendError(qint16 code, const QString& text) {

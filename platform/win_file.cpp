@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -713,6 +714,10 @@ DWORD GetLastError() {
 
 int LastErrno() {
     return lastErrno;
+}
+
+QString ErrnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error ? error : EIO));
 }
 
 void SetLastError(DWORD code) {

@@ -127,6 +127,9 @@ void SetLastError(DWORD code);
 // their success: the Windows code cannot tell a full disk from an exceeded quota, nor give the
 // system's text.
 int LastErrno();
+// The system's own text for an error number, in the user's language; an I/O error's for 0, so a
+// failure never reads as success.
+QString ErrnoText(int error);
 
 // The system's message text for an error code, as a user reads it.
 QString ErrorMessageText(DWORD code);
