@@ -185,11 +185,17 @@ check "an upload cut off by SIGTERM keeps what was acknowledged and is not logge
 
 # A settings store that is there but cannot be read: the program names it and the reason and
 # ends without serving, and leaves the file as it is; so does qreg.
+# The store's folder to the nanosecond, without its parent (where the test's own files go).
+store_state() {
+    ls -lA --time-style=full-iso "$(dirname "$1")"
+    stat -c %y "$(dirname "$1")"
+    md5sum "$1" 2>/dev/null
+}
 store_case() { # kind, path of the store, reason expected
     local kind=$1 store=$2 reason=$3 as=()
     [ "$kind" = unreadable ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     local before
-    before=$(ls -la "$(dirname "$store")"; md5sum "$store" 2>/dev/null)
+    before=$(store_state "$store")
     QUORVANE_REGISTRY=$store unshare -n timeout 10 "${as[@]}" "$drovemoor" 2>"$work/$kind.err"
     local status=$?
     QUORVANE_REGISTRY=$store timeout 10 "${as[@]}" "$qreg" query "$key" >/dev/null 2>"$work/$kind.qreg"
@@ -200,7 +206,7 @@ store_case() { # kind, path of the store, reason expected
     check "$kind store: qreg fails and names the file and the reason" \
         '[ $qstatus = 1 ] && grep -qF -- "$store: $reason" "$work/$kind.qreg"'
     check "$kind store: left as it was" \
-        '[ "$before" = "$(ls -la "$(dirname "$store")"; md5sum "$store" 2>/dev/null)" ]'
+        '[ "$before" = "$(store_state "$store")" ]'
 }
 mkdir -p "$work/garbage" "$work/foreign" "$work/folder/registry.sqlite3" "$work/unreadable"
 head -c 4096 /dev/urandom >"$work/garbage/registry.sqlite3"
