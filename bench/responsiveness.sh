@@ -6,8 +6,9 @@
 # one after another, the first 1,000 against the last 1,000.
 #
 # Run by bench/run.sh inside its network namespace, with BENCH_BUILD_DIR, BENCH_WORK (holding
-# registry.sqlite3) and BENCH_ROOT (the served root, holding mid.bin) set; it starts drovemoor
-# itself, once per part, so each part starts with an empty transfer list.
+# registry.sqlite3) and BENCH_ROOT (the served root, holding mid.bin) set. It starts drovemoor
+# itself: once for the single requests and the floods, and once more for the long run of reads
+# (BENCH_SEQUENTIAL of them, 50,000 unless set), which so starts with an empty transfer list.
 set -euo pipefail
 
 build=$BENCH_BUILD_DIR
@@ -39,9 +40,12 @@ start_ours() {
     wait_port $port
 }
 
+ours_pid=
 stop_ours() {
+    [ -n "$ours_pid" ] || return 0
     kill "$ours_pid" 2>/dev/null || true
     wait "$ours_pid" 2>/dev/null || true
+    ours_pid=
 }
 
 value() { # key output

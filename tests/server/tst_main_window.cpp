@@ -7,6 +7,7 @@
 #include "test_files.h"
 #include "toolkit/ip_functions.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
