@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -250,6 +251,38 @@ private slots:
         QVERIFY(helpTookClick);
         QCOMPARE(bannerClicks.count(), 0);
         QVERIFY(!DefaultConfigForm().IsLoaded());
+    }
+
+    // The tip opens as a dialog of the program does: over the main window when it is shown,
+    // wherever that stands, else in the middle of the screen.
+    void tipOpensCentred_data() {
+        QTest::addColumn<bool>("windowShown");
+        QTest::newRow("over the main window") << true;
+        QTest::newRow("no window shown") << false;
+    }
+
+    void tipOpensCentred() {
+        QFETCH(bool, windowShown);
+        TFTPServerCore::ListenPort = 0;
+        TFTPServerWindow& w = MainWindow();
+        QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        if (windowShown) {
+            w.Window->move(area.topLeft() + QPoint(30, 40));
+            QVERIFY(activate(w.Window));
+            area = w.Window->frameGeometry();
+        }
+        ToolTips::ShowTipOfTheDay(QStringLiteral("TFTPServer"), true);
+        QWidget* tip = nullptr;
+        for (QWidget* t : QApplication::topLevelWidgets()) {
+            if (t->objectName() == QLatin1String("TipOfTheDay") && t->isVisible()) {
+                tip = t;
+            }
+        }
+        QVERIFY(tip);
+        QVERIFY(QTest::qWaitForWindowExposed(tip));
+        const QPoint offset = tip->frameGeometry().center() - area.center();
+        QVERIFY2(qAbs(offset.x()) <= 2 && qAbs(offset.y()) <= 2,
+                 qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
     }
 
 private:
