@@ -8,8 +8,9 @@
 // variable QUORVANE_REGISTRY, else /var/lib/drovemoor/registry.sqlite3. Key paths and value
 // names compare without regard to case and keep the spelling they were first stored with;
 // values keep their type and their bytes exactly as given. Several processes may use the file
-// at once; every write is one transaction of its own, which outlives the writing process as
-// soon as the call returns and reaches the disk a moment later.
+// at once; every write is one transaction of its own, which is in the file itself and outlives
+// the writing process as soon as the call returns, and reaches the disk a moment later. Reading
+// needs only the right to read the file, not to make anything beside it.
 
 using HKEY = std::uintptr_t;
 using LONG = std::int32_t;
