@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -58,6 +59,23 @@ struct FileMark {
     bool operator==(const FileMark&) const = default;
 };
 
+// Statements prepared before and idle now, to be run again: the same few run for each value
+// read or written, and preparing one costs more than running it. Never destroyed, since the
+// registry closes its database when the process ends, in no known order with this.
+std::vector<sqlite3_stmt*>& idleStatements() {
+    static auto* idle = new std::vector<sqlite3_stmt*>;
+    return *idle;
+}
+
+void closeDatabase(sqlite3*& db) {
+    std::erase_if(idleStatements(), [db](sqlite3_stmt* st) { return sqlite3_db_handle(st) == db; });
+    while (sqlite3_stmt* st = db ? sqlite3_next_stmt(db, nullptr) : nullptr) {
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    db = nullptr;
+}
+
 struct Registry {
     std::mutex mutex;
     State state = State::Closed;
@@ -74,8 +92,7 @@ struct Registry {
 
     ~Registry() { close(); }
     void close() {
-        sqlite3_close(db);
-        db = nullptr;
+        closeDatabase(db);
         state = State::Closed;
         snapshot = false;
         writeAhead = false;
@@ -142,9 +159,24 @@ std::string childPath(const std::string& parent, const std::string& name) {
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) {
-        prepared_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+        auto& idle = idleStatements();
+        const auto found = std::find_if(idle.begin(), idle.end(), [&](sqlite3_stmt* st) {
+            return sqlite3_db_handle(st) == db && std::strcmp(sqlite3_sql(st), sql) == 0;
+        });
+        if (found != idle.end()) {
+            stmt_ = *found;
+            idle.erase(found);
+        } else {
+            prepared_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+        }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    ~Statement() {
+        if (stmt_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+            idleStatements().push_back(stmt_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -213,6 +245,16 @@ LONG failure(Registry& r, int rc, bool writing) {
 
 int exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+// One statement, run to its end.
+int run(sqlite3* db, const char* sql) {
+    Statement st(db, sql);
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW) {
+        rc = st.step();
+    }
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 int pragmaInt(sqlite3* db, const char* sql, sqlite3_int64& value) {
@@ -301,8 +343,7 @@ std::string fileUri(const std::string& file) {
 }
 
 int openSnapshot(Registry& r) {
-    sqlite3_close(r.db);
-    r.db = nullptr;
+    closeDatabase(r.db);
     const std::string uri = fileUri(r.file) + "?immutable=1";
     const int rc =
         sqlite3_open_v2(uri.c_str(), &r.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
@@ -485,20 +526,20 @@ int keyExists(sqlite3* db, const KeyRef& key, bool& exists) {
 // Runs body as one write transaction; body answers ERROR_SUCCESS to have it committed, and
 // reports a database failure through its sqlite result.
 template <typename Body> LONG writeTransaction(Registry& r, Body body) {
-    int rc = exec(r.db, "BEGIN IMMEDIATE");
+    int rc = run(r.db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) {
         return failure(r, rc, true);
     }
     rc = SQLITE_OK;
     LONG answer = body(rc);
     if (rc == SQLITE_OK && answer == ERROR_SUCCESS) {
-        rc = exec(r.db, "COMMIT");
+        rc = run(r.db, "COMMIT");
     }
     if (rc != SQLITE_OK) {
         answer = failure(r, rc, true);
     }
     if (answer != ERROR_SUCCESS) {
-        exec(r.db, "ROLLBACK");
+        run(r.db, "ROLLBACK");
     } else {
         writeThrough(r);
     }
