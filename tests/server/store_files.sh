@@ -125,6 +125,9 @@ query_root "$store" "${nobody[@]}"
 status=$?
 check "another user's qreg reads the store after it: $(cat "$work/query.err")" \
     "[ $status = 0 ] && reads_root"
+unshare -m bash "$work/mounted.sh" "$store" "$qreg" "$key" "$work"
+check "qreg reads it on a read-only mount: $(cat "$work/query.err")" \
+    'grep -q "^query=0$" "$work/mounted" && reads_root'
 
 # -- While the server runs, every value set is in the file itself at once.
 mkdir -p "$work/running"
