@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -89,6 +90,9 @@ struct Registry {
     bool snapshot = false;   // read without locks, as it was when opened (see mayReadAsSnapshot)
     FileMark taken;          // the file as it was then
     bool writeAhead = false; // a program of an older version keeps the file in WAL mode
+    int batches = 0;         // RegistryBatch objects alive: their writes are one transaction
+    bool batchBegun = false; // that transaction is under way
+    LONG batchFailure = ERROR_SUCCESS; // it failed: nothing of it is stored
 
     ~Registry() { close(); }
     void close() {
@@ -96,6 +100,10 @@ struct Registry {
         state = State::Closed;
         snapshot = false;
         writeAhead = false;
+        if (batchBegun) {
+            batchBegun = false;
+            batchFailure = ERROR_CANTWRITE; // closing rolled it back
+        }
     }
 };
 
@@ -414,17 +422,19 @@ State adopt(Registry& r) {
 // needs nothing beside it, only the right to read it, so another user or a read-only mount reads
 // it as it is. That is SQLite's rollback journal, which lies beside the file only while a write
 // is under way; a write-ahead log keeps values in the log until a checkpoint, and its readers
-// need a -shm index beside the file. A value outlives the writing process the moment its write
-// returns, and reaches the disk when the system writes it back a moment later: a sync per write
-// (two, 2 ms and more) would make the dialog's save of some 200 values take a second. A power
-// failure in that moment can lose the latest writes, and rarely damage the file; a crash of the
-// program cannot. A file an older version kept in WAL mode is taken back to the rollback journal
-// as soon as no other program has it open; until then each write is copied into the file itself.
+// need a -shm index beside the file. Each commit syncs the journal and its folder, then the
+// journal's header, then the file itself (FULL), so that a power failure at any moment leaves the
+// file whole, at worst without its latest write. Unsynced, a power failure can leave it damaged,
+// and so it can with the journal synced only once (NORMAL) on a file system that may put a
+// journal's header on the disk before its pages. Four syncs take some milliseconds: a save of
+// many values (the dialog's, some 200) is one RegistryBatch, with one commit. A file an older
+// version kept in WAL mode is taken back to the rollback journal as soon as no other program has
+// it open; until then each write is copied into the file itself.
 void useRollbackJournal(Registry& r) {
     if (r.snapshot || sqlite3_db_readonly(r.db, "main")) {
         return;
     }
-    exec(r.db, "PRAGMA synchronous = OFF");
+    exec(r.db, "PRAGMA synchronous = FULL");
     Statement mode(r.db, "PRAGMA journal_mode = DELETE");
     r.writeAhead = mode.step() != SQLITE_ROW || mode.bytes(0) != "delete";
 }
@@ -523,9 +533,45 @@ int keyExists(sqlite3* db, const KeyRef& key, bool& exists) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-// Runs body as one write transaction; body answers ERROR_SUCCESS to have it committed, and
-// reports a database failure through its sqlite result.
+// Inside a batch: body joins its transaction, the first write beginning it. A refusal of body's
+// own undoes what body did; a failure of the database ends the batch.
+template <typename Body> LONG batchWrite(Registry& r, Body body) {
+    if (r.batchFailure != ERROR_SUCCESS) {
+        return r.batchFailure;
+    }
+    int rc = SQLITE_OK;
+    if (!r.batchBegun) {
+        rc = run(r.db, "BEGIN IMMEDIATE");
+        r.batchBegun = rc == SQLITE_OK;
+    }
+    if (rc == SQLITE_OK) {
+        rc = run(r.db, "SAVEPOINT write");
+    }
+    LONG answer = ERROR_SUCCESS;
+    if (rc == SQLITE_OK) {
+        answer = body(rc);
+    }
+    if (rc != SQLITE_OK) {
+        r.batchFailure = failure(r, rc, true);
+        if (!sqlite3_get_autocommit(r.db)) {
+            run(r.db, "ROLLBACK");
+        }
+        r.batchBegun = false;
+        return r.batchFailure;
+    }
+    if (answer != ERROR_SUCCESS) {
+        run(r.db, "ROLLBACK TO write");
+    }
+    run(r.db, "RELEASE write");
+    return answer;
+}
+
+// Runs body as one write transaction, or as part of the batch's; body answers ERROR_SUCCESS to
+// have it committed, and reports a database failure through its sqlite result.
 template <typename Body> LONG writeTransaction(Registry& r, Body body) {
+    if (r.batches > 0) {
+        return batchWrite(r, body);
+    }
     int rc = run(r.db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) {
         return failure(r, rc, true);
@@ -943,6 +989,40 @@ bool RegistryUsable(std::string& file, std::string& reason) {
     }
     reason = r.fault;
     return false;
+}
+
+RegistryBatch::RegistryBatch() {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    ++r.batches;
+}
+
+RegistryBatch::~RegistryBatch() {
+    Commit();
+}
+
+LONG RegistryBatch::Commit() {
+    if (!std::exchange(open_, false)) {
+        return ERROR_SUCCESS;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (--r.batches > 0) {
+        return r.batchFailure;
+    }
+    LONG answer = std::exchange(r.batchFailure, ERROR_SUCCESS);
+    if (!std::exchange(r.batchBegun, false)) {
+        return answer;
+    }
+    if (const int rc = run(r.db, "COMMIT"); rc != SQLITE_OK) {
+        answer = failure(r, rc, true);
+        if (!sqlite3_get_autocommit(r.db)) {
+            run(r.db, "ROLLBACK"); // a commit that found the file busy leaves it open
+        }
+    } else {
+        writeThrough(r);
+    }
+    return answer;
 }
 
 void RegistryReopenForTests() {

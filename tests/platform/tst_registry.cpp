@@ -1,6 +1,8 @@
 #include "platform/registry.h"
+#include "test_files.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -104,6 +106,15 @@ QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The number of values in the file as another program sees it.
+int valuesSeenByAnother(sqlite3* other) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(other, "SELECT count(*) FROM vals", -1, &st, nullptr);
+    const int count = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_finalize(st);
+    return count;
+}
+
 // The journal kind in the file's header: 1 for a rollback journal, 2 for a write-ahead log.
 int journalKind(const QString& file) {
     const QByteArray header = fileBytes(file).left(20);
@@ -136,6 +147,9 @@ private slots:
     void eachWriteIsInTheFileAlone_data();
     void eachWriteIsInTheFileAlone();
     void aReaderWhoMayNotWriteBesideAnOldStoreFollowsItsWriter();
+    void aBatchIsInTheFileAloneWhenItEnds();
+    void aFailedBatchStoresNothing_data();
+    void aFailedBatchStoresNothing();
     void missingOrOwnStoreIsUsable();
 
 private:
@@ -532,6 +546,95 @@ void TstRegistry::aReaderWhoMayNotWriteBesideAnOldStoreFollowsItsWriter() {
     QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("new"));
     QCOMPARE(reader.readAllStandardError(), QByteArray());
     QCOMPARE(reader.exitCode(), 0);
+}
+
+void TstRegistry::aBatchIsInTheFileAloneWhenItEnds() {
+    const HKEY key = createKey("Software\\Batch");
+    QCOMPARE(setValue(key, "dropped", REG_SZ, "x"), ERROR_SUCCESS);
+    const QByteArray before = fileBytes(file_);
+    const quint32 commits = storeCommits(file_);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file_).constData(), &other), SQLITE_OK);
+    {
+        RegistryBatch batch;
+        QCOMPARE(setValue(key, "a", REG_SZ, "1"), ERROR_SUCCESS);
+        {
+            RegistryBatch inner;
+            QCOMPARE(setValue(createKey("Software\\Batch\\Sub"), "b", REG_SZ, "2"), ERROR_SUCCESS);
+            QCOMPARE(inner.Commit(), ERROR_SUCCESS);
+        }
+        // A write the store refuses is left out, and the batch goes on.
+        QCOMPARE(RegDeleteValueA(key, "absent"), ERROR_FILE_NOT_FOUND);
+        QCOMPARE(RegDeleteValueA(key, "dropped"), ERROR_SUCCESS);
+        QCOMPARE(setValue(key, "c", REG_SZ, "3"), ERROR_SUCCESS);
+        // This process reads what it wrote; the file and other programs have none of it yet.
+        QCOMPARE(readValue(openKey("Software\\Batch\\Sub"), "b"), QByteArray("2"));
+        QCOMPARE(fileBytes(file_), before);
+        QCOMPARE(valuesSeenByAnother(other), 1);
+    }
+    QCOMPARE(valuesSeenByAnother(other), 3);
+    sqlite3_close(other);
+    QCOMPARE(storeCommits(file_), commits + 1);
+    // A copy of the file alone holds all of it.
+    const QString copy = dir_->filePath("copy.sqlite3");
+    QVERIFY(QFile::copy(file_, copy));
+    useRegistry(copy);
+    const HKEY copied = openKey("Software\\Batch");
+    QCOMPARE(readValue(copied, "a"), QByteArray("1"));
+    QCOMPARE(readValue(copied, "c"), QByteArray("3"));
+    QCOMPARE(readValue(openKey("Software\\Batch\\Sub"), "b"), QByteArray("2"));
+    LONG rc = 0;
+    readValue(copied, "dropped", &rc);
+    QCOMPARE(rc, ERROR_FILE_NOT_FOUND);
+    // Past the batch, each write is a commit of its own again.
+    useRegistry(file_);
+    QCOMPARE(setValue(openKey("Software\\Batch"), "d", REG_SZ, "4"), ERROR_SUCCESS);
+    QCOMPARE(storeCommits(file_), commits + 2);
+}
+
+void TstRegistry::aFailedBatchStoresNothing_data() {
+    QTest::addColumn<bool>("lockedFirst");
+    QTest::newRow("another writer holds the store at the batch's first write") << true;
+    QTest::newRow("another program is reading when the batch commits") << false;
+}
+
+// A batch the store cannot take answers as a single write would, and leaves the file as it was.
+void TstRegistry::aFailedBatchStoresNothing() {
+    QFETCH(bool, lockedFirst);
+    const HKEY key = createKey("Software\\Batch");
+    QCOMPARE(setValue(key, "v", REG_SZ, "old"), ERROR_SUCCESS);
+    const QByteArray before = fileBytes(file_);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file_).constData(), &other), SQLITE_OK);
+    {
+        RegistryBatch batch;
+        if (lockedFirst) {
+            QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+            QCOMPARE(setValue(key, "v", REG_SZ, "new"), ERROR_CANTWRITE);
+            // The rest is refused at once, not after a wait of its own for each value.
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(setValue(key, "w", REG_SZ, "new"), ERROR_CANTWRITE);
+            QVERIFY(clock.elapsed() < 2500);
+        } else {
+            QCOMPARE(setValue(key, "v", REG_SZ, "new"), ERROR_SUCCESS);
+            QCOMPARE(setValue(key, "w", REG_SZ, "new"), ERROR_SUCCESS);
+            QCOMPARE(
+                sqlite3_exec(other, "BEGIN; SELECT count(*) FROM vals", nullptr, nullptr, nullptr),
+                SQLITE_OK);
+        }
+        QCOMPARE(batch.Commit(), ERROR_CANTWRITE);
+        QCOMPARE(batch.Commit(), ERROR_SUCCESS);
+    }
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QCOMPARE(fileBytes(file_), before);
+    QVERIFY(!QFile::exists(file_ + "-journal"));
+    QCOMPARE(readValue(key, "v"), QByteArray("old"));
+    LONG rc = 0;
+    readValue(key, "w", &rc);
+    QCOMPARE(rc, ERROR_FILE_NOT_FOUND);
+    QCOMPARE(setValue(key, "v", REG_SZ, "later"), ERROR_SUCCESS);
 }
 
 void TstRegistry::missingOrOwnStoreIsUsable() {
