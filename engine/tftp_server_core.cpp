@@ -150,12 +150,23 @@ bool TFTPServerCore::TookRepeatedRequest(const QString& ip, int port, const QByt
         return k->generation != generation || (!k->waiting && !served(*k));
     });
     for (const std::shared_ptr<KnownRequest>& k : std::as_const(known_)) {
-        if (k->port == port && k->ip == ip && k->datagram == datagram) {
-            if (auto* transfer = qobject_cast<TransferForm*>(k->holder.data())) {
-                transfer->AnswerRepeatedRequest();
-            }
-            return true;
+        if (k->port != port || k->ip != ip || k->datagram != datagram) {
+            continue;
         }
+        if (auto* transfer = qobject_cast<TransferForm*>(k->holder.data())) {
+            // What its client already sent comes first: a client asking again from one port (a
+            // session of tftp-hpa) has a read whose final ACK waits there, and once that has
+            // ended the request is a new one.
+            const std::shared_ptr<KnownRequest> known = k;
+            transfer->TFTP->TakeWaiting();
+            if (!served(*known)) {
+                return false;
+            }
+            if (auto* still = qobject_cast<TransferForm*>(known->holder.data())) {
+                still->AnswerRepeatedRequest();
+            }
+        }
+        return true;
     }
     return false;
 }

@@ -31,8 +31,9 @@ int errorCode(const QByteArray& p) {
 QString errorText(const QByteArray& p) {
     return QString::fromLatin1(p.mid(4).chopped(1));
 }
+// -1 when nothing came.
 int blockOf(const QByteArray& p) {
-    return quint8(p[2]) * 256 + quint8(p[3]);
+    return p.size() >= 4 ? quint8(p[2]) * 256 + quint8(p[3]) : -1;
 }
 
 } // namespace
@@ -444,8 +445,15 @@ private slots:
 
     // A client asking for the same file again right away: the old read's final ACK already
     // waits on its socket when the new request comes, and the old read ends as sent, not as
-    // cancelled.
+    // cancelled; from the same port (one session of a client) the request is then a new one,
+    // not a copy of the old.
+    void finalAckWaitingWhenTheFileIsAskedForAgain_data() {
+        QTest::addColumn<bool>("samePort");
+        QTest::newRow("the client's next run") << false;
+        QTest::newRow("the same session") << true;
+    }
     void finalAckWaitingWhenTheFileIsAskedForAgain() {
+        QFETCH(bool, samePort);
         TransferFixture fx;
         fx.writeFile("f.bin", pattern(700));
         fx.sendRequest(1, "f.bin");
@@ -454,12 +462,16 @@ private slots:
         const QByteArray last = fx.receive();
         QCOMPARE(last.size(), 192);
         // The ACK, then the new request from the client's next run, both before the server runs.
-        fx.client.writeDatagram(QByteArray("\0\4\0\2", 4), QHostAddress::LocalHost, fx.lastPort);
-        fx.newClientPort();
+        const quint16 oldPort = fx.lastPort;
+        fx.client.writeDatagram(QByteArray("\0\4\0\2", 4), QHostAddress::LocalHost, oldPort);
+        if (!samePort) {
+            fx.newClientPort();
+        }
         fx.client.writeDatagram(TransferFixture::request(1, "f.bin"), QHostAddress::LocalHost,
                                 fx.serverPort);
         TransferFixture::settle();
         QCOMPARE(blockOf(fx.receive()), 1);
+        QVERIFY(fx.lastPort != oldPort);
         QCOMPARE(fx.listLines(), (QStringList{"Sent f.bin to  (127.0.0.1), 700 bytes",
                                               "Sending f.bin to  (127.0.0.1)"}));
         QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
