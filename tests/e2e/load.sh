@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Fifty clients at once, reads and writes mixed over the three real clients: every file arrives
+# Fifty clients at once, reads and writes mixed over the four real clients: every file arrives
 # byte for byte, the log file holds one start line and one end line per transfer, and the server
-# holds no more descriptors afterwards than before.
+# holds no more descriptors afterwards than before. Then one host reads one file fifty times in a
+# row, and every read ends as sent.
 source "$(dirname "$0")/lib.sh"
 serve_both_ways
 start_server
 
-clients=(hpa atftp curl)
+clients=(hpa atftp curl busybox)
 count=50
 src=$work/src
 mkdir -p "$src"
@@ -29,7 +30,7 @@ before=$(open_descriptors)
 
 pids=()
 for i in $(seq 1 $count); do
-    c=${clients[i % 3]}
+    c=${clients[i / 2 % 4]} # each client both ways
     if [ $((i % 2)) -eq 0 ]; then
         "${c}_get" "load$i" "$client/load$i" >"$work/out$i" 2>&1 &
     else
@@ -42,7 +43,7 @@ for i in $(seq 1 $count); do
 done
 
 for i in $(seq 1 $count); do
-    c=${clients[i % 3]}
+    c=${clients[i / 2 % 4]} # each client both ways
     if [ $((i % 2)) -eq 0 ]; then
         check "$c read load$i (${sizes[i]} bytes)" same "$root/load$i" "$client/load$i"
         check "read load$i logged once as started" \
@@ -63,5 +64,32 @@ check "the log holds two lines per transfer and nothing else" \
 descriptors_settle "$before"
 check "no descriptor left open: $before before, $(open_descriptors) after" \
     [ "$(open_descriptors)" -le "$before" ]
+
+# One host reads one file fifty times in a row, the way a boot loader that reads its
+# configuration twice does: each request may come before the old read's final ACK has been
+# taken, and that read still ends as sent. First in one tftp-hpa session, which asks from the
+# same port each time, then in fifty runs of it.
+head -c 1500 /dev/urandom >"$root/again"
+runs=50
+for i in $(seq $runs); do
+    echo "get again $client/again-$i"
+done | (echo binary && cat) | timeout 60 tftp 127.0.0.1 >/dev/null 2>&1
+for i in $(seq $runs); do
+    hpa_get again "$client/again-$((runs + i))" >/dev/null 2>&1
+done
+whole=0
+for i in $(seq $((2 * runs))); do
+    same "$root/again" "$client/again-$i" && whole=$((whole + 1))
+done
+check "tftp-hpa read one file $((2 * runs)) times in a row: $whole whole" \
+    [ "$whole" -eq $((2 * runs)) ]
+for _ in $(seq 50); do
+    logged $((2 * runs)) "Sent again to .*" && break
+    sleep 0.1
+done
+check "every read logged as sent: $(grep -c ' :Sent again to ' "$log") of $((2 * runs))" \
+    logged $((2 * runs)) "Sent again to [^(]*\(127\.0\.0\.1\), 1500 bytes"
+check "none as cut short: $(grep -c ' :Timeout error sending again ' "$log")" \
+    logged 0 "Timeout error sending again .*"
 
 finish
