@@ -7,6 +7,7 @@
 #include "platform/yield.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -33,9 +34,8 @@ constexpr int kLastBlockNumber = 65535;
 // when the interval ends or the main window unloads.
 class FinalAckKeeper : public QObject {
 public:
-    FinalAckKeeper(platform::UdpSocketControl* socket, const QByteArray& ack,
-                   TFTPServerCore* server)
-        : QObject(server), socket_(socket), ack_(ack),
+    FinalAckKeeper(platform::UdpSocketControl* socket, int finalBlock, TFTPServerCore* server)
+        : QObject(server), socket_(socket), finalBlock_(finalBlock),
           timer_(new platform::Timer(TransferForm::kRetryIntervalMs, true, this)) {
         socket_->setParent(this);
         connect(socket_, &platform::UdpSocketControl::DataArrival, this, [this] { Answer(); });
@@ -49,21 +49,31 @@ private:
             return;
         }
         QByteArray datagram;
-        if (socket_->GetData(datagram) && datagram.size() >= TftpPackets::kHeaderSize &&
-            datagram.size() <= TftpPackets::kFullDataPacket &&
-            TftpPackets::Opcode(datagram) == TftpPackets::kOpData &&
-            datagram.mid(2, 2) == ack_.mid(2, 2)) {
-            socket_->SendData(ack_);
+        if (!socket_->GetData(datagram) || datagram.size() < TftpPackets::kHeaderSize ||
+            datagram.size() > TftpPackets::kFullDataPacket ||
+            TftpPackets::Opcode(datagram) != TftpPackets::kOpData) {
+            return;
+        }
+        // Some clients follow a file of exactly 65535 blocks, whose empty last block is numbered
+        // 0, with one more empty block and wait for its ACK: an empty block one past the final
+        // one is acknowledged too, with nothing written.
+        const int block = TftpPackets::BlockOf(datagram);
+        const bool oneMore = datagram.size() == TftpPackets::kHeaderSize &&
+                             block == ((finalBlock_ + 1) & kLastBlockNumber);
+        if (block == finalBlock_ || oneMore) {
+            socket_->SendData(TftpPackets::BuildAck(quint8(block >> 8), quint8(block & 0xFF)));
         }
     }
     void End() {
         timer_->SetEnabled(false);
         socket_->Close();
+        // A copy of the request is a new request from now on.
+        static_cast<TFTPServerCore*>(parent())->HandRequestOver(this, nullptr);
         deleteLater();
     }
 
     platform::UdpSocketControl* socket_;
-    QByteArray ack_;
+    int finalBlock_;
     platform::Timer* timer_;
 };
 
@@ -151,7 +161,14 @@ void ReceiveForm::ContinueReceive() {
     Globals::WriteLog(start);
     TFTP->SetLocalPort(0);
     TFTP->Bind(0);
+    started_ = true;
     SendAck([] { Globals::ResetInactivity(); });
+}
+
+void ReceiveForm::AnswerRepeatedRequest() {
+    if (started_ && !heardFromClient_ && !SentWithinResendGap()) {
+        SendAck();
+    }
 }
 
 bool ReceiveForm::OpenWriteFile(const QByteArray& path) {
@@ -181,6 +198,7 @@ void ReceiveForm::SendAck(std::function<void()> then) {
     // The ACK leaves as built now; the yield drops the rest once this transfer has ended.
     platform::Yield(this, [this, ack, then = std::move(then)] {
         TFTP->SendData(ack);
+        NoteSent();
         if (then) {
             then();
         }
@@ -196,8 +214,6 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
     if (AnsweredStranger(TFTP)) {
         return;
     }
-    RetryCount = 0;
-    Retry_Timer->Restart();
     if (!TFTP->GetData(datagram_)) {
         return;
     }
@@ -206,17 +222,39 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
         TftpPackets::Opcode(datagram_) != TftpPackets::kOpData) {
         return;
     }
+    heardFromClient_ = true;
     const int block = TftpPackets::BlockOf(datagram_);
     const int size = int(datagram_.size()) - TftpPackets::kHeaderSize;
-    if (size > 0 && block == 0 && after65535_) {
-        // The client rolled its block number over: the file is past what TFTP can number, and
-        // block 0 would land on the file's start.
-        FailReceive(kCodeDiskFull, kErrTooLarge, kTooLarge);
+    // After block 65535 a block 0 or 1 is the client's number rolling over, whichever way it
+    // wraps: with data the file is past what TFTP can number, and the block would land on the
+    // file's start; empty, it ends a file of exactly 65535 blocks.
+    if (lastStored_ == kLastBlockNumber && (block == 0 || block == 1)) {
+        if (size > 0) {
+            FailReceive(kCodeDiskFull, kErrTooLarge, kTooLarge);
+        } else {
+            StoreBlock(block, 0);
+        }
         return;
     }
-    if (size > 0 && block != 0) {
-        // Block 0 at the start has no place in the file (it would lie before its start): it is
-        // acknowledged with nothing written, and the transfer goes on.
+    if (block != lastStored_ + 1) {
+        // A repeat of the last block stored (its ACK was lost), or a block out of order after a
+        // lost one: the ACK of the last block stored again, nothing written, so that the client
+        // goes back to the block missing and the file never has a gap. No sign of life either.
+        SendAck();
+        return;
+    }
+    StoreBlock(block, size);
+}
+
+void ReceiveForm::StoreBlock(int block, int size) {
+    RetryCount = 0;
+    Retry_Timer->Restart();
+    lastStored_ = block;
+    AckHigh = quint8(block >> 8);
+    AckLow = quint8(block & 0xFF);
+    NoteNewPacket();
+    if (size > 0) {
+        // Blocks come in order, so the file's position is already the block's offset.
         const qint64 offset = qint64(block - 1) * TftpPackets::kBlockSize;
         if (platform::SetFilePointer(FileHandle, 0, nullptr, platform::FILE_CURRENT) !=
             platform::DWORD(offset)) {
@@ -224,24 +262,12 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
                                      platform::FILE_BEGIN);
         }
         platform::DWORD written = 0;
-        const bool stored =
-            platform::WriteFile(FileHandle, datagram_.constData() + TftpPackets::kHeaderSize,
-                                platform::DWORD(size), &written, nullptr) &&
-            written == platform::DWORD(size);
-        if (!stored) {
+        if (!platform::WriteFile(FileHandle, datagram_.constData() + TftpPackets::kHeaderSize,
+                                 platform::DWORD(size), &written, nullptr)) {
             // The block is not acknowledged: the client must not take it as stored.
-            const int error = platform::LastErrno();
-            if (error == ENOSPC || error == EDQUOT) {
-                FailReceive(kCodeDiskFull, kDiskFull, kDiskFull);
-            } else {
-                // The system's text is in the user's language: in the line it is text, not
-                // client bytes.
-                const QString text = platform::ErrnoText(error);
-                FailReceive(kCode, text, TransferLineText(text));
-            }
+            FailStore(platform::LastErrno());
             return;
         }
-        after65535_ = after65535_ || block == kLastBlockNumber;
         if (ProgressLineDue()) {
             BytesReceived = qint32(offset + written);
             TFTPServer().UpdateLog(
@@ -250,20 +276,28 @@ void ReceiveForm::TFTP_DataArrival(int bytesTotal) {
                         QString::number(BytesReceived) + QStringLiteral(" bytes"));
         }
     }
-    AckHigh = quint8(datagram_[2]);
-    AckLow = quint8(datagram_[3]);
-    // A short block ends the transfer, an empty one too, whatever its number.
-    const bool last = size == 0 || (block != 0 && size < TftpPackets::kBlockSize);
-    SendAck([this, last] {
-        if (last) {
-            FinishReceive();
-        }
-    });
+    if (size < TftpPackets::kBlockSize) {
+        FinishReceive();
+        return;
+    }
+    SendAck();
+}
+
+void ReceiveForm::FailStore(int error) {
+    if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
+        FailReceive(kCodeDiskFull, kDiskFull, kDiskFull);
+        return;
+    }
+    // The system's text is in the user's language: in the line it is text, not client bytes.
+    const QString text = platform::ErrnoText(error);
+    FailReceive(kCode, text, TransferLineText(text));
 }
 
 void ReceiveForm::FailReceive(quint16 code, const QString& errorText, const QString& reason) {
     SendError(errorText, code);
-    BytesReceived = qint32(platform::GetFileSize(FileHandle, nullptr));
+    if (FileHandle) {
+        BytesReceived = qint32(platform::GetFileSize(FileHandle, nullptr));
+    }
     const QString line = QStringLiteral("Error receiving ") + Filename + QStringLiteral(" from ") +
                          DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
                          QString::number(BytesReceived) + QStringLiteral(" bytes : ") + reason;
@@ -298,16 +332,24 @@ void ReceiveForm::Retry_Timer_Timer() {
 
 void ReceiveForm::FinishReceive() {
     BytesReceived = qint32(platform::GetFileSize(FileHandle, nullptr));
+    const platform::HANDLE file = std::exchange(FileHandle, nullptr);
+    if (file && !platform::CloseHandle(file)) {
+        FailStore(platform::LastErrno());
+        return;
+    }
+    // The last ACK leaves at once: the transfer ends in this step, so nothing that runs
+    // meanwhile (a newer request cancelling it) can come between the stored file and its report.
+    TFTP->SendData(TftpPackets::BuildAck(AckHigh, AckLow));
     const QString line = QStringLiteral("Received ") + Filename + QStringLiteral(" from ") +
                          DNSName + QStringLiteral(" (") + IP + QStringLiteral("), ") +
                          QString::number(BytesReceived) + QStringLiteral(" bytes");
     TFTPServer().UpdateLog(ID, line);
     TFTPServer().ReceivedFile(Filename, IP, false);
     Globals::WriteLog(line);
-    CloseFile();
     // The final ACK may be lost, and the client then sends its last block again: the port
     // stays to answer it while the transfer itself ends now.
-    new FinalAckKeeper(TFTP, TftpPackets::BuildAck(AckHigh, AckLow), &TFTPServer());
+    auto* keeper = new FinalAckKeeper(TFTP, lastStored_, &TFTPServer());
+    TFTPServer().HandRequestOver(this, keeper);
     disconnect(TFTP, nullptr, this, nullptr);
     TFTP = new platform::UdpSocketControl(this);
     Unload();

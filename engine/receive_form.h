@@ -18,6 +18,7 @@ public:
     void Cancel() override;
     void Receive(QString& F);
     void Start(QString& F) override { Receive(F); }
+    void AnswerRepeatedRequest() override;
 
 protected:
     void Form_Load() override;
@@ -29,10 +30,17 @@ private:
     // send, and neither runs when the transfer ended during the yield.
     void SendAck(std::function<void()> then = {});
     void SendError(const QString& text, quint16 code = 0);
+    // Takes DATA `block` of `size` bytes, the next one in order: stores it and acknowledges it,
+    // and ends the transfer after a short one.
+    void StoreBlock(int block, int size);
+    // The successful end, right after the last block was stored: the file is closed before its
+    // ACK leaves, so that nothing the medium refuses at close is acknowledged.
     void FinishReceive();
     // Ends the transfer as failed: ERROR `code` with `errorText` to the client, then a line that
     // gives `reason`; what was stored stays.
     void FailReceive(quint16 code, const QString& errorText, const QString& reason);
+    // Ends the transfer as failed because the medium refused what was stored (errno `error`).
+    void FailStore(int error);
     // The failed end: its line in the list and the log file, the report, the release.
     void EndFailed(const QString& line);
     // False when the open step itself failed (the reason in openError_); a refused open leaves
@@ -46,7 +54,9 @@ private:
     quint8 AckLow = 0;
     qint32 BytesReceived = 0;
     platform::DWORD openError_ = 0;
-    // Block 65535 has been stored: a block 0 now is the client's number rolling over.
-    bool after65535_ = false;
+    // The number of the last block stored (0 before the first): only the one after it is taken.
+    int lastStored_ = 0;
+    // The first ACK has left: the socket has its own port.
+    bool started_ = false;
     QByteArray datagram_;
 };

@@ -54,29 +54,30 @@ void TFTPServerCore::TFTP_DataArrival(int bytesTotal) {
     if (datagram.size() < 4) {
         return;
     }
-    if (TransferCounter > kCounterLimit) {
-        TransferCounter = 0;
-    }
     const TftpPackets::Request request = TftpPackets::ParseRequest(datagram);
     if (request.opcode == 0) {
+        return;
+    }
+    // The sender of this very datagram, whatever arrives while it is being dispatched.
+    const QString sender = TFTP->RemoteHostIP();
+    const int port = TFTP->RemotePort();
+    if (TookRepeatedRequest(sender, port, datagram)) {
         return;
     }
     // Names travel as one character per byte.
     QString name = QString::fromLatin1(request.name);
     name.remove(QStringLiteral("..\\"));
     name.remove(QStringLiteral("../"));
-
-    // The sender of this very datagram, whatever arrives while it is being dispatched.
-    const QString sender = TFTP->RemoteHostIP();
-    const int port = TFTP->RemotePort();
-    if (RepeatsHeldRequest(sender, port, datagram)) {
-        return;
-    }
     const bool read = request.opcode == TftpPackets::kOpRrq;
     auto event = std::make_shared<RaisedEvent>();
     event->Filename = name;
     event->IP = sender;
-    auto held = std::make_shared<HeldRequest>();
+    auto known = std::make_shared<KnownRequest>();
+    known->ip = sender;
+    known->port = port;
+    known->datagram = datagram;
+    known->generation = LoadGeneration();
+    known_.append(known);
     const auto emitter = [this, read, event] {
         if (read) {
             emit TransmitStart(event->Filename, event->IP);
@@ -86,17 +87,10 @@ void TFTPServerCore::TFTP_DataArrival(int bytesTotal) {
     };
     // The rest of the dispatch, with what the handlers left in the arguments. Until it runs, a
     // copy of the request is still the one being waited for, even once the hold is let go.
-    const auto rest = [this, read, event, port, held] {
-        held->waiting = false;
-        Dispatch(read, event->Filename, event->IP, port, held.get());
-    };
-    if (!Raise(event, emitter, rest)) {
-        held->ip = sender;
-        held->port = port;
-        held->datagram = datagram;
-        held->generation = LoadGeneration();
-        held_.append(held);
-    }
+    Raise(event, emitter, [this, read, event, port, known] {
+        known->waiting = false;
+        Dispatch(read, event->Filename, event->IP, port, known.get());
+    });
 }
 
 bool TFTPServerCore::Raise(const std::shared_ptr<RaisedEvent>& event,
@@ -146,22 +140,43 @@ void EventHold::Release() {
     });
 }
 
-bool TFTPServerCore::RepeatsHeldRequest(const QString& ip, int port, const QByteArray& datagram) {
+bool TFTPServerCore::TookRepeatedRequest(const QString& ip, int port, const QByteArray& datagram) {
     const quint64 generation = LoadGeneration();
-    held_.removeIf([generation](const std::shared_ptr<HeldRequest>& h) {
-        return h->generation != generation ||
-               (!h->waiting && (!h->transfer || !h->transfer->IsLoaded()));
+    const auto served = [](const KnownRequest& k) {
+        const auto* transfer = qobject_cast<const TransferForm*>(k.holder.data());
+        return k.holder && (!transfer || transfer->IsLoaded());
+    };
+    known_.removeIf([&](const std::shared_ptr<KnownRequest>& k) {
+        return k->generation != generation || (!k->waiting && !served(*k));
     });
-    for (const std::shared_ptr<HeldRequest>& h : std::as_const(held_)) {
-        if (h->ip == ip && h->port == port && h->datagram == datagram) {
+    for (const std::shared_ptr<KnownRequest>& k : std::as_const(known_)) {
+        if (k->port == port && k->ip == ip && k->datagram == datagram) {
+            if (auto* transfer = qobject_cast<TransferForm*>(k->holder.data())) {
+                transfer->AnswerRepeatedRequest();
+            }
             return true;
         }
     }
     return false;
 }
 
+void TFTPServerCore::HandRequestOver(QObject* from, QObject* to) {
+    for (const std::shared_ptr<KnownRequest>& k : std::as_const(known_)) {
+        if (k->holder == from) {
+            k->holder = to;
+        }
+    }
+}
+
+qint16 TFTPServerCore::NextTransferNumber() {
+    if (TransferCounter > kCounterLimit) {
+        TransferCounter = 0;
+    }
+    return ++TransferCounter;
+}
+
 void TFTPServerCore::Dispatch(bool read, QString name, const QString& ip, int port,
-                              HeldRequest* held) {
+                              KnownRequest* known) {
     const QString kind = QLatin1String(read ? kTransmitFormName : kReceiveFormName);
     CancelForm(kind, ip, name);
     if (!AdmitTransfer(read, name, ip, port)) {
@@ -172,11 +187,10 @@ void TFTPServerCore::Dispatch(bool read, QString name, const QString& ip, int po
     if (!form) {
         return;
     }
-    ++TransferCounter;
-    form->ID = TransferCounter;
+    form->ID = NextTransferNumber();
     form->TFTP->SetRemoteHost(ip);
     form->TFTP->SetRemotePort(port);
-    held->transfer = form;
+    known->holder = form;
     form->Start(name);
 }
 
@@ -190,7 +204,13 @@ void TFTPServerCore::CancelForm(const QString& FName, const QString& IP, const Q
             continue;
         }
         auto* transfer = qobject_cast<TransferForm*>(f.data());
-        if (transfer && transfer->IP == IP && transfer->Filename == File) {
+        if (!transfer || transfer->IP != IP || transfer->Filename != File) {
+            continue;
+        }
+        // What its client already sent comes first: a final ACK or final DATA waiting there
+        // ends the transfer as it should, not as cancelled.
+        transfer->TFTP->TakeWaiting();
+        if (f && f->IsLoaded()) {
             transfer->Cancel();
         }
     }

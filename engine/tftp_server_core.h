@@ -76,6 +76,10 @@ public:
     // EventHold). nullptr outside a raise.
     std::shared_ptr<EventHold> HoldEvent();
 
+    // An upload that ended hands its request over to what keeps its port for the final ACK, so
+    // that a late copy of the request cannot start the file over while that port lives.
+    void HandRequestOver(QObject* from, QObject* to);
+
 signals:
     // A handler that changes an argument changes what the caller goes on with. The caller goes
     // on when the handlers return, or, for a start event that a handler holds (HoldEvent), once
@@ -93,27 +97,31 @@ protected:
     bool BindListener();
 
 private:
-    // A request whose start event is held: a datagram repeating it is the client sending the
-    // same request again while it waits for us, so it is dropped. Such a repeat is also dropped
-    // while the transfer started for it still runs, since that transfer answers it.
-    struct HeldRequest {
+    // A request being served: a datagram of the same bytes from the same address and port is
+    // the client sending it again while it waits for our answer, not a newer request. It lives
+    // while the start event is held, then while the transfer started for it (or what an upload
+    // hands it over to) lives.
+    struct KnownRequest {
         QString ip;
         int port = 0;
         QByteArray datagram;
         quint64 generation = 0;
         bool waiting = true;
-        QPointer<TransferForm> transfer;
+        QPointer<QObject> holder;
     };
 
     // Raises an event through `emitter` with `event`'s values; `then` runs at once when no
     // handler held it, else once the last hold is let go. True when it ran at once.
     bool Raise(const std::shared_ptr<RaisedEvent>& event, const std::function<void()>& emitter,
                std::function<void()> then);
-    void Dispatch(bool read, QString name, const QString& ip, int port, HeldRequest* held);
-    bool RepeatsHeldRequest(const QString& ip, int port, const QByteArray& datagram);
+    void Dispatch(bool read, QString name, const QString& ip, int port, KnownRequest* known);
+    // True when the datagram repeats a request being served; its transfer then answers it.
+    bool TookRepeatedRequest(const QString& ip, int port, const QByteArray& datagram);
+    // The number for the next transfer: 1 to 20001, then 1 again.
+    qint16 NextTransferNumber();
 
     std::shared_ptr<RaisedEvent> raising_;
-    QList<std::shared_ptr<HeldRequest>> held_;
+    QList<std::shared_ptr<KnownRequest>> known_;
 };
 
 // The main window's default instance: any use of it loads it again when it is not loaded.

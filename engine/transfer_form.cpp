@@ -130,6 +130,14 @@ bool TransferForm::ProgressLineDue() {
     return true;
 }
 
+bool TransferForm::SentWithinResendGap() const {
+    return lastSentMs_ >= 0 && platform::Clock::MonotonicMs() - lastSentMs_ < kResendGapMs;
+}
+
+void TransferForm::NoteSent() {
+    lastSentMs_ = platform::Clock::MonotonicMs();
+}
+
 void TransferForm::CloseFile() {
     if (FileHandle) {
         platform::CloseHandle(FileHandle);

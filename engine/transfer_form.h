@@ -35,6 +35,9 @@ public:
     virtual void Cancel() = 0;
     // Transmit for a read request, Receive for a write request.
     virtual void Start(QString& F) = 0;
+    // The client sent its request again. Until we have heard from it, our first packet may have
+    // been lost: it goes again at once, instead of a retry interval later.
+    virtual void AnswerRepeatedRequest() = 0;
 
     // A transfer is its client's address and port alone. When the datagram of the socket's
     // current event came from anyone else, takes it, answers it with ERROR 5 from the socket's
@@ -44,6 +47,10 @@ public:
 
     // How long a transfer waits for its client before it sends again.
     static constexpr int kRetryIntervalMs = 6500;
+    // A packet goes again on the client's word (an older ACK, a repeated request) only when no
+    // copy of it left this long before: duplicated datagrams never multiply what we send, and a
+    // lost copy is still repaired on the client's next retry.
+    static constexpr qint64 kResendGapMs = 1000;
 
 protected:
     static const QString kErrInvalidAccess;
@@ -73,13 +80,24 @@ protected:
     // at every 51st packet and at most once in 0.1 s.
     bool ProgressLineDue();
 
+    // Since the current packet last left; false also before it first left.
+    bool SentWithinResendGap() const;
+    // The current packet has left now.
+    void NoteSent();
+    // The packet is a new one: it has not left yet.
+    void NoteNewPacket() { lastSentMs_ = -1; }
+
     platform::HANDLE FileHandle = nullptr;
     qint16 RetryCount = 0;
+    // A packet of this transfer's kind (ACK for a read, DATA for a write) came from the client.
+    bool heardFromClient_ = false;
     // Earliest time of day (seconds since midnight) for the next progress line.
     float NextLogUpdate = 0;
     qint32 PacketCount = 0;
 
 private:
+    qint64 lastSentMs_ = -1;
+
     void DNS_Event10(const QString& hostName, const QString& address, int status,
                      const QString& errorText);
 };

@@ -160,6 +160,7 @@ void TransmitForm::SendBlock() {
                 // The short block went out meanwhile: the full one in the buffer is answered.
                 if (!LastBlockSent) {
                     TFTP->SendData(QByteArray::fromRawData(Buffer, TftpPackets::kFullDataPacket));
+                    NoteSent();
                 }
             });
         }
@@ -169,6 +170,14 @@ void TransmitForm::SendBlock() {
     LastPacket = TftpPackets::BuildData(BlockNumber, QByteArray(Buffer + 4, int(n)));
     LastBlockLength = qint32(n);
     TFTP->SendData(LastPacket);
+    NoteSent();
+}
+
+void TransmitForm::AnswerRepeatedRequest() {
+    // Before the first block is due (the start still yields) there is nothing to repeat yet.
+    if (!heardFromClient_ && BlockNumber == 1 && !SentWithinResendGap()) {
+        SendBlock();
+    }
 }
 
 void TransmitForm::FailTransmit(const QString& reason) {
@@ -203,26 +212,23 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
         Abort(reason);
         return;
     }
-    const bool ack = datagram_.size() >= TftpPackets::kHeaderSize &&
-                     TftpPackets::Opcode(datagram_) == TftpPackets::kOpAck;
-    const int acked = ack ? TftpPackets::BlockOf(datagram_) : 0;
-    if (ack && resentForOlderAck_ && acked < BlockNumber) {
-        // No news: were it a sign of life, a client repeating its ACK more often than the
-        // timer runs would keep the block out now from ever going again.
-        return;
-    }
-    RetryCount = 0;
-    Retry_Timer->Restart();
     if (datagram_.size() < TftpPackets::kHeaderSize) {
         return;
     }
     if (ProgressLineDue() && FileSize > 0) {
         TFTPServer().UpdateLog(ID, ProgressLine());
     }
-    if (!ack) {
+    // Only an ACK that moves the transfer is a sign of life: were anything else one (a client's
+    // ERROR for a port it no longer knows, a stuck client repeating an older ACK), the client
+    // could keep the transfer from ever timing out.
+    if (TftpPackets::Opcode(datagram_) != TftpPackets::kOpAck) {
         return;
     }
+    heardFromClient_ = true;
+    const int acked = TftpPackets::BlockOf(datagram_);
     if (acked == BlockNumber) {
+        RetryCount = 0;
+        Retry_Timer->Restart();
         // Only the client's word for the block out now counts it as delivered.
         if (LastBlockSent) {
             BytesSent += LastBlockLength;
@@ -231,15 +237,14 @@ void TransmitForm::TFTP_DataArrival(int bytesTotal) {
         }
         BytesSent += TftpPackets::kBlockSize;
         BlockNumber = acked + 1;
-        resentForOlderAck_ = false;
+        NoteNewPacket();
         SendBlock();
     } else if (acked == kLastBlockNumber) {
         FinishTransmit();
-    } else if (acked < BlockNumber) {
+    } else if (acked < BlockNumber && !SentWithinResendGap()) {
         // The client missed the block out now. Answering every copy of its ACK would multiply
-        // each duplicate into a stream of blocks; once per block is enough, the timer does
-        // the rest.
-        resentForOlderAck_ = true;
+        // each duplicate into a stream of blocks: one copy a second at most, and a send that
+        // still waits in its yield takes the request along.
         SendBlock();
     }
 }

@@ -16,6 +16,7 @@ public:
     void Cancel() override;
     void Transmit(QString& F);
     void Start(QString& F) override { Transmit(F); }
+    void AnswerRepeatedRequest() override;
 
     // The largest file served: 255 * 255 blocks of 512 bytes.
     static constexpr quint32 kMaxFileSize = 33292800;
@@ -49,6 +50,5 @@ private:
     char Buffer[516] = {};
     QByteArray LastPacket;
     QByteArray datagram_;
-    bool sendQueued_ = false;        // a full block waits in the yield before its send
-    bool resentForOlderAck_ = false; // the block out now went again for an older block's ACK
+    bool sendQueued_ = false; // a full block waits in the yield before its send
 };

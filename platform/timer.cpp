@@ -90,6 +90,18 @@ QDateTime Clock::Now() {
     return g_virtual ? g_virtual->Now() : QDateTime::currentDateTime();
 }
 
+qint64 Clock::MonotonicMs() {
+    if (g_virtual) {
+        return g_virtual->ElapsedMs();
+    }
+    static QElapsedTimer started = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return started.elapsed();
+}
+
 float Clock::SecondsSinceMidnight() {
     const QTime t = Now().time();
     return float(t.msecsSinceStartOfDay()) / 1000.0f;

@@ -52,6 +52,8 @@ public:
     static QDateTime Now();
     // Seconds since midnight with fractions, starting again from 0 at midnight.
     static float SecondsSinceMidnight();
+    // Milliseconds on a clock that only moves forward, for measuring short spans.
+    static qint64 MonotonicMs();
 };
 
 // Test time: while an instance lives, every Timer and the Clock follow it. Advance() moves it

@@ -307,6 +307,15 @@ void UdpSocketControl::Close() {
     rearm_ = false;
 }
 
+void UdpSocketControl::TakeWaiting() {
+    if (fd_ < 0 || reading_) {
+        return;
+    }
+    // A batch read: whatever waits, not only the first.
+    lean_ = false;
+    readPending();
+}
+
 void UdpSocketControl::readPending() {
     if (reading_) {
         // A handler is running a nested event loop: pause until it returns, so handlers never

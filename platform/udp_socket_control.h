@@ -49,6 +49,9 @@ public:
     bool FromRemote() const;
     // One datagram back to the sender of the datagram last taken, from this socket's port.
     bool SendToSender(const QByteArray& data);
+    // Raises DataArrival now for the datagrams already waiting, as the loop would next; nothing
+    // from inside this socket's own DataArrival.
+    void TakeWaiting();
 
     // sckOpen once bound, by Bind or by the first send of an unbound socket (which then hears
     // the answers on its port); sckClosed before that and after Close.

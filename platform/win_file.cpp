@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -27,6 +28,7 @@ std::atomic<std::int64_t> writeLimit{-1};
 std::atomic<int> writeLimitError{0};
 std::atomic<std::int64_t> readFailureFrom{-1};
 std::atomic<int> readFailureError{0};
+std::atomic<int> closeFailureError{0};
 
 // Where names are resolved from: the working directory for plain paths, or an opened root
 // directory that nothing may leave.
@@ -686,8 +688,19 @@ bool CloseHandle(HANDLE handle) {
     // Linux releases the descriptor even when close reports an error, so never retry it.
     if (::close(fd) != 0 && errno != EINTR)
         return FailErrno(errno);
+    if (const int e = closeFailureError.load())
+        return FailErrno(e);
     lastError = ERROR_SUCCESS;
+    lastErrno = 0;
     return true;
+}
+
+void SetCloseFailureForTests(int error) {
+    closeFailureError = error;
+}
+
+void IgnoreFileSizeSignal() {
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool DeleteFileA(const char* path) {

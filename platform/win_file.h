@@ -105,7 +105,15 @@ DWORD GetFileSize(HANDLE file, DWORD* high);
 // Cuts the file (open for writing) at its current position.
 bool SetEndOfFile(HANDLE file);
 
+// Releases the handle also when it fails; a failure (a network file system that reports a full
+// disk only now, say) leaves its reason in LastErrno.
 bool CloseHandle(HANDLE handle);
+// Tests only: closes fail with errno `error` after releasing the handle, as where the medium
+// reports a failure only at close; 0 lifts it.
+void SetCloseFailureForTests(int error);
+// A write past the process's file-size limit then fails with EFBIG instead of ending the
+// process with SIGXFSZ.
+void IgnoreFileSizeSignal();
 
 // Deletes one file (a symbolic link itself, never its target); the name is literal, so "*" and "?"
 // match only themselves. Refused: a file held open by a locking handle (ERROR_SHARING_VIOLATION),

@@ -7,6 +7,7 @@
 #include "platform/form.h"
 #include "platform/msg_box.h"
 #include "platform/registry.h"
+#include "platform/win_file.h"
 #include "server/automation_bus.h"
 #include "server/automation_registration.h"
 #include "server/single_instance.h"
@@ -167,6 +168,8 @@ int Main(int argc, char** argv) {
     }
     // Every transfer holds descriptors; serve as many at once as the system lets us.
     platform::RaiseDescriptorLimit();
+    // Under a file-size limit an upload past it must fail on its own, not end every transfer.
+    platform::IgnoreFileSizeSignal();
     // Without a display the program still serves, on Qt's offscreen platform.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

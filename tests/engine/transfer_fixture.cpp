@@ -74,6 +74,11 @@ void TransferFixture::sendRequest(int opcode, const QByteArray& name) {
     settle();
 }
 
+void TransferFixture::newClientPort() {
+    client.close();
+    client.bind(QHostAddress::LocalHost, 0);
+}
+
 void TransferFixture::sendToTransfer(const QByteArray& datagram) {
     client.writeDatagram(datagram, QHostAddress::LocalHost, lastPort);
     settle();

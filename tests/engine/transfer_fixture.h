@@ -24,6 +24,9 @@ public:
 
     static QByteArray request(int opcode, const QByteArray& name, const QByteArray& mode = "octet");
     void sendRequest(int opcode, const QByteArray& name);
+    // The client starts again on a port of its own, as a new run of a client does: its next
+    // request is a newer one, not a copy of the last.
+    void newClientPort();
     // Sends to the transfer's own port (the source port of the last datagram received).
     void sendToTransfer(const QByteArray& datagram);
     void ack(int block);

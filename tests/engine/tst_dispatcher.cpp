@@ -41,6 +41,7 @@ public:
             platform::Yield(this, [this] { g_journal << QStringLiteral("resume %1").arg(ID); });
         }
     }
+    void AnswerRepeatedRequest() override { g_journal << QStringLiteral("again %1").arg(ID); }
 };
 
 QByteArray request(int opcode, const QByteArray& name, const QByteArray& mode = "octet",
@@ -144,24 +145,83 @@ private slots:
         QCOMPARE(s.remotePort, int(client.localPort()));
     }
 
+    // Also when requests wait for a start handler that answers later: the number is checked
+    // where it is taken, so none passes 20001 however many waited.
+    void counterRunsTo20001ThenStartsAgain_data() {
+        QTest::addColumn<bool>("held");
+        QTest::newRow("at once") << false;
+        QTest::newRow("held by a start handler") << true;
+    }
     void counterRunsTo20001ThenStartsAgain() {
+        QFETCH(bool, held);
+        QList<std::shared_ptr<EventHold>> holds;
+        const auto hold = [&] {
+            if (held) {
+                holds << TFTPServer().HoldEvent();
+            }
+        };
+        connect(&TFTPServer(), &TFTPServerCore::TransmitStart, this, hold);
+        connect(&TFTPServer(), &TFTPServerCore::ReceiveStart, this, hold);
         TFTPServer().TransferCounter = 19999;
-        send(request(1, "a"));
-        send(request(1, "b"));
-        send(request(2, "c"));
+        for (const char* name : {"a", "b", "c", "d"}) {
+            send(request(1, name));
+        }
         settle();
-        // A datagram that is no request may be the one that resets the counter.
-        TFTPServer().TransferCounter = 20001;
-        send(request(4, "zz"));
+        holds.clear();
         settle();
-        QCOMPARE(TFTPServer().TransferCounter, qint16(0));
-        send(request(1, "d"));
+        send(request(2, "e"));
+        settle();
+        holds.clear();
         settle();
         QList<qint16> ids;
         for (const Started& s : g_started) {
             ids << s.id;
         }
-        QCOMPARE(ids, (QList<qint16>{20000, 20001, 1, 1}));
+        QCOMPARE(ids, (QList<qint16>{20000, 20001, 1, 2, 3}));
+    }
+
+    // A copy of a request (same address, port and bytes) is the client asking again for what it
+    // already asked: it starts and cancels nothing, whether the request still waits for its
+    // start handler or its transfer runs, and a running transfer hears of it. Other bytes from
+    // the same port are a newer request.
+    void repeatedCopyOfARequestIsTheSameRequest_data() {
+        QTest::addColumn<bool>("held");
+        QTest::newRow("no start handler") << false;
+        QTest::newRow("start handler answers later") << true;
+    }
+    void repeatedCopyOfARequestIsTheSameRequest() {
+        QFETCH(bool, held);
+        std::shared_ptr<EventHold> hold;
+        int starts = 0;
+        connect(&TFTPServer(), &TFTPServerCore::ReceiveStart, this, [&] {
+            if (held && starts++ == 0) {
+                hold = TFTPServer().HoldEvent();
+            }
+        });
+        send(request(2, "up.bin"));
+        send(request(2, "up.bin"));
+        settle();
+        // While it waits there is no transfer yet to answer the copy.
+        QCOMPARE(g_journal, held ? QStringList{} : (QStringList{"start 1", "again 1"}));
+        hold.reset();
+        settle();
+        send(request(2, "up.bin"));
+        send(request(2, "up.bin"));
+        settle();
+        QCOMPARE(g_journal.count(QStringLiteral("start 1")), 1);
+        QCOMPARE(g_journal.count(QStringLiteral("again 1")), held ? 2 : 3);
+        QVERIFY(!g_journal.contains(QStringLiteral("cancel 1")));
+        // The same name in another mode is another request: it replaces the running one.
+        send(request(2, "up.bin", "netascii"));
+        settle();
+        QCOMPARE(g_journal.mid(g_journal.size() - 2), (QStringList{"cancel 1", "start 2"}));
+        // Once the transfer has ended, the same bytes are a new request again.
+        TFTPServer().ExitSelection_Click();
+        TFTPServer();
+        serverPort = quint16(TFTPServer().TFTP->LocalPort());
+        send(request(2, "up.bin", "netascii"));
+        settle();
+        QCOMPARE(g_journal.last(), QStringLiteral("start 3"));
     }
 
     void startEventComesFirstAndItsChangesCount() {
@@ -202,8 +262,10 @@ private slots:
 
     void dispatchReenteredWhileEarlierStartIsYielding() {
         g_yieldInStart = true;
+        QUdpSocket second;
+        QVERIFY(second.bind(QHostAddress::LocalHost, 0));
         send(request(1, "same"));
-        send(request(1, "same"));
+        second.writeDatagram(request(1, "same"), QHostAddress::LocalHost, serverPort);
         send(request(2, "same"));
         settle();
         // The second request arrived while the first start was yielding: it cancelled it, and

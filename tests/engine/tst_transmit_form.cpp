@@ -265,14 +265,15 @@ private slots:
         QCOMPARE(last.size(), 192);
         fx.advance(6500);
         QCOMPARE(fx.receive(), last);
-        fx.ack(1);
-        QCOMPARE(fx.receive(), last);
-        // Once per block: a further copy goes unanswered, and the timer still runs from the
-        // first, so a client that repeats its ACK often cannot keep it from sending again.
-        fx.advance(5000);
+        // An older ACK within a second of the last copy gets nothing; one later gets a copy.
         fx.ack(1);
         QVERIFY(fx.silent());
-        fx.advance(1500);
+        fx.advance(1000);
+        fx.ack(1);
+        QCOMPARE(fx.receive(), last);
+        // The older ACK is no sign of life: the timer still runs from the first block's ACK, so
+        // a client that repeats its ACK often cannot keep it from sending again.
+        fx.advance(5500);
         QCOMPARE(fx.receive(), last);
         // A datagram of 1 to 3 bytes is a sign of life only; an ACK of a block never sent is
         // no word on the last one.
@@ -356,6 +357,111 @@ private slots:
         QVERIFY2(packets <= 2 * 41, qPrintable(QString::number(packets)));
         QCOMPARE(fx.listLines(),
                  QStringList{QStringLiteral("Sent f.bin to  (127.0.0.1), %1 bytes").arg(size)});
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
+    }
+
+    // Re-sends on an older ACK are bounded by time, not by block: a copy at most once a second,
+    // a send still waiting in its yield counts as none, and a lost copy is repaired by the
+    // client's next retry a second later instead of by the retry timer.
+    void olderAcksResendOnceASecond() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(5000));
+        fx.sendRequest(1, "f.bin");
+        QCOMPARE(blockOf(fx.receive()), 1);
+        // The ACK of block 1 and a copy of it arrive together: the copy merges into the send of
+        // block 2 that waits in its yield, so no extra copy leaves...
+        fx.client.writeDatagram(QByteArray("\0\4\0\1", 4), QHostAddress::LocalHost, fx.lastPort);
+        fx.client.writeDatagram(QByteArray("\0\4\0\1", 4), QHostAddress::LocalHost, fx.lastPort);
+        TransferFixture::settle();
+        const QByteArray block2 = fx.receive();
+        QCOMPARE(blockOf(block2), 2);
+        QVERIFY(fx.silent());
+        // ... and block 2 is lost: the client's retry a second later brings it at once.
+        fx.advance(1000);
+        fx.ack(1);
+        QCOMPARE(fx.receive(), block2);
+        // That copy is lost too: the next retry a second later repairs it again.
+        for (int copy = 0; copy < 10; ++copy) {
+            fx.ack(1);
+        }
+        QVERIFY(fx.silent());
+        fx.advance(1000);
+        fx.ack(1);
+        QCOMPARE(fx.receive(), block2);
+        QVERIFY(fx.silent());
+        fx.ack(2);
+        QCOMPARE(blockOf(fx.receive()), 3);
+    }
+
+    // A client that answers each of our retries with an ERROR (as one does for a transfer it no
+    // longer knows) does not keep the transfer alive: it times out 26 s after the last ACK.
+    void clientErrorsAreNoSignOfLife() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(2000));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.ack(1);
+        const QByteArray block2 = fx.receive();
+        for (int resend = 0; resend < 3; ++resend) {
+            fx.advance(6500);
+            QCOMPARE(fx.receive(), block2);
+            fx.sendToTransfer(QByteArray("\0\5\0\5Unknown transfer ID\0", 24));
+        }
+        fx.advance(6500);
+        QCOMPARE(errorCode(fx.receive()), 0);
+        QCOMPARE(fx.listLines(),
+                 QStringList{"Timeout error sending f.bin from  (127.0.0.1), 512 bytes"});
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 true"});
+    }
+
+    // A copy of the request from the client's own port is the same request: until the client
+    // has acknowledged anything, our first block may have been lost, and it goes again at once
+    // (once a second at most); after that the copy changes nothing.
+    void repeatedRequestFromTheSamePortIsTheSameTransfer() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(1500));
+        fx.sendRequest(1, "f.bin");
+        const QByteArray block1 = fx.receive();
+        const quint16 port = fx.transferPort();
+        fx.sendRequest(1, "f.bin");
+        QVERIFY(fx.silent());
+        fx.advance(1000);
+        fx.sendRequest(1, "f.bin");
+        QCOMPARE(fx.receive(), block1);
+        QCOMPARE(fx.transferPort(), port);
+        fx.ack(1);
+        const QByteArray block2 = fx.receive();
+        QCOMPARE(blockOf(block2), 2);
+        fx.advance(1000);
+        fx.sendRequest(1, "f.bin");
+        QVERIFY(fx.silent());
+        QCOMPARE(fx.listLines(), QStringList{"Sending f.bin to  (127.0.0.1)"});
+        QCOMPARE(fx.listTags(), QList<qint32>{1});
+        QVERIFY(fx.events.isEmpty());
+        QVERIFY(fx.fetchRest(block2) == pattern(1500).mid(512));
+        QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
+    }
+
+    // A client asking for the same file again right away: the old read's final ACK already
+    // waits on its socket when the new request comes, and the old read ends as sent, not as
+    // cancelled.
+    void finalAckWaitingWhenTheFileIsAskedForAgain() {
+        TransferFixture fx;
+        fx.writeFile("f.bin", pattern(700));
+        fx.sendRequest(1, "f.bin");
+        fx.receive();
+        fx.ack(1);
+        const QByteArray last = fx.receive();
+        QCOMPARE(last.size(), 192);
+        // The ACK, then the new request from the client's next run, both before the server runs.
+        fx.client.writeDatagram(QByteArray("\0\4\0\2", 4), QHostAddress::LocalHost, fx.lastPort);
+        fx.newClientPort();
+        fx.client.writeDatagram(TransferFixture::request(1, "f.bin"), QHostAddress::LocalHost,
+                                fx.serverPort);
+        TransferFixture::settle();
+        QCOMPARE(blockOf(fx.receive()), 1);
+        QCOMPARE(fx.listLines(), (QStringList{"Sent f.bin to  (127.0.0.1), 700 bytes",
+                                              "Sending f.bin to  (127.0.0.1)"}));
         QCOMPARE(fx.events, QStringList{"TransmitComplete f.bin 127.0.0.1 false"});
     }
 
@@ -457,6 +563,7 @@ private slots:
         const quint16 firstPort = fx.transferPort();
         fx.ack(1);
         fx.receive();
+        fx.newClientPort();
         fx.sendRequest(1, "f.bin");
         QCOMPARE(blockOf(fx.receive()), 1);
         QVERIFY(fx.transferPort() != firstPort);
@@ -478,6 +585,7 @@ private slots:
         fx.writeFile("f.bin", pattern(100));
         const QByteArray rrq = TransferFixture::request(1, "f.bin");
         fx.client.writeDatagram(rrq, QHostAddress::LocalHost, fx.serverPort);
+        fx.newClientPort();
         fx.client.writeDatagram(rrq, QHostAddress::LocalHost, fx.serverPort);
         TransferFixture::settle();
         // The first transfer ended inside its start: it sends nothing and adds no line.

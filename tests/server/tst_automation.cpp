@@ -2,6 +2,7 @@
 // and the relay of write-request events, with a fake sink in place of the client's.
 #include "engine/globals.h"
 #include "engine/transfer_fixture.h"
+#include "engine/transfer_form.h"
 #include "platform/msg_box.h"
 #include "platform/registry.h"
 #include "server/automation_ip_range.h"
@@ -385,8 +386,10 @@ private slots:
         QCOMPARE(a.fx.readFile(QStringLiteral("renamed.bin")), QByteArray("hello"));
         QVERIFY(!QFile::exists(a.fx.path(QStringLiteral("up.bin"))));
 
-        // Once that transfer is over, the same request is a new one.
+        // Once that transfer is over and its port kept for the final ACK has gone, the same
+        // request is a new one.
         server.answerLater = false;
+        a.fx.advance(TransferForm::kRetryIntervalMs);
         a.write("up.bin", "again");
         QCOMPARE(server.calls.size(), 4);
     }
