@@ -92,4 +92,10 @@ check "every read logged as sent: $(grep -c ' :Sent again to ' "$log") of $((2 *
 check "none as cut short: $(grep -c ' :Timeout error sending again ' "$log")" \
     logged 0 "Timeout error sending again .*"
 
+# The same, exactly: the raw client asks again from its port the moment it has sent the final
+# ACK, thirty times, and each new read answers at once (it would otherwise wait for a retry).
+raw get again "$client/again-raw" --times 30 --timeout 2 >"$work/out" 2>&1
+check "raw client reads one file 30 times from one port: $(grep -vx 'ok 1500' "$work/out")" \
+    [ "$(grep -cx 'ok 1500' "$work/out")" -eq 30 ]
+
 finish
