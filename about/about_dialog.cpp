@@ -23,12 +23,14 @@ void AboutDialog::Show() {
     if (progIcon_) {
         form->ProgramIcon->SetPicture(progIcon_);
     }
-    // A window shown again comes to the front; a new one opens there anyway.
+    // A window shown again comes to the front; a new one opens there anyway. Either way it takes
+    // the keys, so that Enter and Esc close it at once.
     const bool wasOpen = form->isVisible();
     form->show();
     if (wasOpen) {
         form->raise();
     }
+    form->activateWindow();
 }
 
 } // namespace Kelvaring

@@ -67,6 +67,8 @@ EasterEggForm* EasterEggForm::Show(CreditsWindow which) {
         window = new EasterEggForm(which);
         window->Form_Load();
         window->show();
+        // A window that opens takes the keys, as one brought forward does.
+        window->activateWindow();
         return window;
     }
     // Already open: only brought forward, without loading it again.

@@ -3,7 +3,9 @@
 # with one client (bench/tftpbench.c): one 33,292,800-byte read, one 33,292,800-byte write and
 # 50 concurrent 1,000,000-byte reads, each repeated (BENCH_REPS, default 3) and the median
 # taken; then the resident memory of drovemoor at idle and with 200 transfers at once; then the
-# time the configuration dialog's OK takes to store its settings (bench/dialog_save.cpp). The
+# time the configuration dialog's OK takes to store its settings (bench/dialog_save.cpp); and
+# how long hostile names and a long transfer list hold the server's one thread
+# (bench/responsiveness.sh). The
 # single transfers run both on one core shared by server and client, and free (see pin_servers).
 #
 # All three serve the same root directory on loopback inside a network namespace of the
@@ -198,6 +200,11 @@ inside() {
                " transfer  (target < 64 KiB: %s)\n", n, n / 2, n / 2, hr / 1024, hh / 1024,
                eh / 1024, growth, growth < 64 ? "met" : "MISSED"
     }'
+
+    # The one thread under hostile names and a long transfer list, on fresh servers of its own.
+    stop "$ours_pid"
+    BENCH_BUILD_DIR=$build BENCH_WORK=$work BENCH_ROOT=$root BENCH_REPS=$reps \
+        bash "$top/bench/responsiveness.sh"
 }
 
 if [ "${1:-}" = "--inside" ]; then
@@ -240,6 +247,7 @@ cmake --build "$build" --target drovemoor qreg dialog_save_bench >/dev/null
 mkdir -p "$build/bench"
 cc -O2 -Wall -Wextra -Werror -pthread "$top/bench/tftpbench.c" -o "$client"
 cc -O2 -Wall -Wextra -Werror "$top/bench/one_thread_server.c" -o "$yardstick"
+cc -O2 -Wall -Wextra -Werror -pthread "$top/bench/stallbench.c" -o "$build/bench/stallbench"
 
 rm -rf "$work"
 mkdir -p "$work/root"

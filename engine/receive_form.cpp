@@ -252,7 +252,6 @@ void ReceiveForm::StoreBlock(int block, int size) {
     lastStored_ = block;
     AckHigh = quint8(block >> 8);
     AckLow = quint8(block & 0xFF);
-    NoteNewPacket();
     if (size > 0) {
         // Blocks come in order, so the file's position is already the block's offset.
         const qint64 offset = qint64(block - 1) * TftpPackets::kBlockSize;

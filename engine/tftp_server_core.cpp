@@ -233,12 +233,9 @@ void TFTPServerCore::ReceivedFile(QString Filename, QString IP, bool Error) {
 }
 
 void TFTPServerCore::UpdateLog(qint16 ID, const QString& MSG) {
-    const int count = Log->ListCount();
-    for (int i = 0; i < count; ++i) {
-        if (Log->ItemData(i) == ID) {
-            Log->SetList(i, ListText(MSG));
-            return;
-        }
+    const int row = Log->FindItemData(ID);
+    if (row >= 0) {
+        Log->SetList(row, ListText(MSG));
     }
 }
 

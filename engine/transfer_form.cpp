@@ -65,10 +65,8 @@ void TransferForm::AddTaggedLine(const QString& text) {
     TransferLog* log = TFTPServer().Log;
     // Numbers start again after 20001: an older line that still carries this one gives it up,
     // so that this transfer's updates reach its own line.
-    for (int i = 0; ID != 0 && i < log->ListCount(); ++i) {
-        if (log->ItemData(i) == ID) {
-            log->SetItemData(i, 0);
-        }
+    for (int row = ID != 0 ? log->FindItemData(ID) : -1; row >= 0; row = log->FindItemData(ID)) {
+        log->SetItemData(row, 0);
     }
     log->SetItemData(log->AddItem(ListText(text)), ID);
 }

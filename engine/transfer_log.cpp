@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 // Often enough for the eye, rarely enough to cost nothing.
 constexpr int kFlushMs = 50;
@@ -62,6 +64,10 @@ QByteArray LineBytes(const QString& line) {
 } // namespace
 
 QString EscapeLogText(const QString& text) {
+    // Transfer lines come escaped already: then the text is kept as it is, uncopied.
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return IsControl(c.unicode()); })) {
+        return text;
+    }
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
@@ -117,17 +123,49 @@ QString TransferLineText(const QString& text) {
     return QString::fromLatin1(text.toUtf8());
 }
 
+namespace {
+
+// Where a cut at `at` would split a \xHH escape or a surrogate pair, the cut moves to the
+// escape's or the pair's start (`back`) or past its end.
+qsizetype CutPoint(const QString& text, qsizetype at, bool back) {
+    for (qsizetype k = qMax<qsizetype>(0, at - 3); k < at; ++k) {
+        if (text[k] == QLatin1Char('\\') && k + 1 < text.size() &&
+            text[k + 1] == QLatin1Char('x') && k + 4 > at) {
+            return back ? k : qMin(text.size(), k + 4);
+        }
+    }
+    if (at > 0 && at < text.size() && text[at - 1].isHighSurrogate() && text[at].isLowSurrogate()) {
+        return back ? at - 1 : at + 1;
+    }
+    return at;
+}
+
+} // namespace
+
+QString ShortenedForList(const QString& line) {
+    if (line.size() <= kListLineMax) {
+        return line;
+    }
+    const qsizetype head = CutPoint(line, kListLineHead, true);
+    const qsizetype tail = CutPoint(line, line.size() - kListLineTail, false);
+    return line.left(head) + QStringLiteral("[%1 characters left out]").arg(tail - head) +
+           line.mid(tail);
+}
+
 void TransferLog::SetList(int index, const QString& text) {
     if (index < 0 || index >= lines_.size()) {
         return;
     }
-    lines_[index].text = EscapeLogText(text);
-    markChanged(index);
+    lines_[index].text = ShortenedForList(EscapeLogText(text));
+    markChanged(index, kTextChanged);
 }
 
-void TransferLog::markChanged(int row) {
-    firstChanged_ = firstChanged_ < 0 ? row : qMin(firstChanged_, row);
-    lastChanged_ = qMax(lastChanged_, row);
+void TransferLog::markChanged(int row, Change change) {
+    Line& line = lines_[row];
+    if (!line.changed) {
+        changedRows_.append(row);
+    }
+    line.changed |= change;
     if (!flush_) {
         flush_ = new QTimer(this);
         flush_->setSingleShot(true);
@@ -140,25 +178,67 @@ void TransferLog::markChanged(int row) {
 }
 
 void TransferLog::flushChanged() {
-    const int last = qMin(lastChanged_, int(lines_.size()) - 1);
-    if (firstChanged_ >= 0 && firstChanged_ <= last) {
-        emit dataChanged(index(firstChanged_), index(last));
+    QList<int> rows = std::exchange(changedRows_, {});
+    std::sort(rows.begin(), rows.end());
+    // Neighbouring rows with the same kind of change go out as one range.
+    for (qsizetype i = 0; i < rows.size();) {
+        const quint8 change = lines_[rows[i]].changed;
+        qsizetype j = i + 1;
+        while (j < rows.size() && rows[j] == rows[j - 1] + 1 && lines_[rows[j]].changed == change) {
+            ++j;
+        }
+        for (qsizetype k = i; k < j; ++k) {
+            lines_[rows[k]].changed = 0;
+        }
+        const QList<int> roles = change == kTagChanged ? QList<int>{Qt::UserRole} : QList<int>{};
+        emit dataChanged(index(rows[i]), index(rows[j - 1]), roles);
+        i = j;
     }
-    firstChanged_ = lastChanged_ = -1;
+}
+
+void TransferLog::indexTag(qint32 tag, int row) {
+    QList<int>& rows = rowsByTag_[tag];
+    rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
+}
+
+void TransferLog::unindexTag(qint32 tag, int row) {
+    const auto it = rowsByTag_.find(tag);
+    if (it == rowsByTag_.end()) {
+        return;
+    }
+    const auto at = std::lower_bound(it->begin(), it->end(), row);
+    if (at != it->end() && *at == row) {
+        it->erase(at);
+    }
+    if (it->isEmpty()) {
+        rowsByTag_.erase(it);
+    }
 }
 
 void TransferLog::SetItemData(int index, qint32 tag) {
     if (index < 0 || index >= lines_.size()) {
         return;
     }
-    lines_[index].tag = tag;
-    markChanged(index);
+    Line& line = lines_[index];
+    if (line.tag == tag) {
+        return;
+    }
+    unindexTag(line.tag, index);
+    line.tag = tag;
+    indexTag(tag, index);
+    markChanged(index, kTagChanged);
+}
+
+int TransferLog::FindItemData(qint32 tag) const {
+    const auto it = rowsByTag_.constFind(tag);
+    return it == rowsByTag_.constEnd() || it->isEmpty() ? -1 : it->first();
 }
 
 int TransferLog::AddItem(const QString& text) {
     const int row = int(lines_.size());
     beginInsertRows(QModelIndex(), row, row);
-    lines_.append(Line{EscapeLogText(text), 0});
+    lines_.append(Line{ShortenedForList(EscapeLogText(text)), 0, 0});
+    rowsByTag_[0].append(row);
     endInsertRows();
     newIndex_ = row;
     return row;
@@ -167,7 +247,8 @@ int TransferLog::AddItem(const QString& text) {
 void TransferLog::Clear() {
     beginResetModel();
     lines_.clear();
-    firstChanged_ = lastChanged_ = -1;
+    rowsByTag_.clear();
+    changedRows_.clear();
     endResetModel();
     newIndex_ = -1;
 }

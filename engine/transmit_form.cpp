@@ -80,7 +80,7 @@ void TransmitForm::ContinueTransmit() {
     }
     const QByteArray root = Globals::RootDirPath();
     const QString client = TFTP->RemoteHost();
-    if (platform::CountPlainFilesBeneath(root, RelativePath()) == 0) {
+    if (platform::CountPlainFilesBeneath(root, RelativePath(), 1) == 0) {
         const QString line = QStringLiteral("TFTP Error from ") + client +
                              QStringLiteral(" requesting ") + Filename +
                              QStringLiteral(" : File does not exist");

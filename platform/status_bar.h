@@ -46,11 +46,16 @@ public:
     StatusBarPanel* Panels(int index) const;
     int PanelCount() const { return panels_.size(); }
 
-    // The bar's height in twips.
+    // The bar's height in twips. The panels' font is fitted to it, so that their text shows
+    // whole.
     int Height() const;
     void SetHeight(int twips);
 
 private:
+    // The height in pixels a panel's text has in the bar.
+    int TextRoom() const;
+    void fitFont();
+
     QHBoxLayout* layout_;
     QList<StatusBarPanel*> panels_;
 };

@@ -382,27 +382,54 @@ bool DeleteFile(const Anchor& anchor, const QByteArray& name) {
     return true;
 }
 
-// "*" matches any run, "?" any one byte; everything else only itself.
-bool Matches(QByteArrayView pattern, QByteArrayView name) {
-    qsizetype p = 0, n = 0, starP = -1, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (starP >= 0) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
+// "*" matches any run, "?" any one byte; everything else only itself. Prepared once per search,
+// so that a client's name costs one pass over itself and then at most its own length times each
+// entry's (runs of "*" are one "*", and a name shorter than the pattern's other bytes is turned
+// away at once), however many "*" it holds.
+class NamePattern {
+public:
+    explicit NamePattern(QByteArrayView pattern) {
+        for (const char c : pattern) {
+            if (c == '*') {
+                if (!pattern_.endsWith('*'))
+                    pattern_ += c;
+            } else {
+                pattern_ += c;
+                ++fixed_;
+            }
         }
+        hasStar_ = pattern_.contains('*');
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
+
+    bool Matches(QByteArrayView name) const {
+        if (name.size() < fixed_ || (!hasStar_ && name.size() != fixed_))
+            return false;
+        const QByteArrayView pattern(pattern_);
+        qsizetype p = 0, n = 0, starP = -1, starN = 0;
+        while (n < name.size()) {
+            if (p < pattern.size() && pattern[p] == '*') {
+                starP = p++;
+                starN = n;
+            } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+                ++p;
+                ++n;
+            } else if (starP >= 0) {
+                p = starP + 1;
+                n = ++starN;
+            } else {
+                return false;
+            }
+        }
+        while (p < pattern.size() && pattern[p] == '*')
+            ++p;
+        return p == pattern.size();
+    }
+
+private:
+    QByteArray pattern_;
+    qsizetype fixed_ = 0;
+    bool hasStar_ = false;
+};
 
 bool IsPlainFile(const Anchor& anchor, const char* path) {
     const Fd fd(ResolveOpen(anchor, path, O_PATH));
@@ -410,7 +437,7 @@ bool IsPlainFile(const Anchor& anchor, const char* path) {
     return fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int CountPlainFiles(const Anchor& anchor, const QByteArray& pattern) {
+int CountPlainFiles(const Anchor& anchor, const QByteArray& pattern, int limit) {
     QByteArray path;
     if (!NormalisedName(pattern, path))
         return 0;
@@ -450,10 +477,14 @@ int CountPlainFiles(const Anchor& anchor, const QByteArray& pattern) {
         FailErrno(errno);
         return 0;
     }
+    const NamePattern matcher(last);
     int count = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (count < limit) {
+        const dirent* entry = ::readdir(dir);
+        if (!entry)
+            break;
         const QByteArrayView entryName(entry->d_name);
-        if (entryName.startsWith('.') || !(last.isEmpty() || Matches(last, entryName)))
+        if (entryName.startsWith('.') || !(last.isEmpty() || matcher.Matches(entryName)))
             continue;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
@@ -716,9 +747,10 @@ bool DeleteFileBeneath(const QByteArray& root, const QByteArray& relative) {
         root, [&](const Anchor& anchor) { return DeleteFile(anchor, relative); }, false);
 }
 
-int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePattern) {
+int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePattern, int limit) {
     return WithRoot(
-        root, [&](const Anchor& anchor) { return CountPlainFiles(anchor, relativePattern); }, 0);
+        root, [&](const Anchor& anchor) { return CountPlainFiles(anchor, relativePattern, limit); },
+        0);
 }
 
 DWORD GetLastError() {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <climits>
 #include <cstdint>
 
 // The file calls of the transfers, in the shape the program's code expects of kernel32, standing
@@ -126,8 +127,10 @@ bool DeleteFileBeneath(const QByteArray& root, const QByteArray& relative);
 // where "*" matches any run of characters and "?" any one (case-sensitive), and an empty one
 // matches everything. Counts plain files only: regular files, or links beneath the root to them,
 // whose names do not start with "." (hidden). Returns 0 when nothing matches or the search fails;
-// the last error then says which (ERROR_FILE_NOT_FOUND for no match).
-int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePattern);
+// the last error then says which (ERROR_FILE_NOT_FOUND for no match). The search stops once it
+// has found `limit` (an existence test needs one, not a listing of the whole directory).
+int CountPlainFilesBeneath(const QByteArray& root, const QByteArray& relativePattern,
+                           int limit = INT_MAX);
 
 DWORD GetLastError();
 void SetLastError(DWORD code);

@@ -219,6 +219,10 @@ void ConfigForm::ShowModal() {
     }
     const quint64 generation = LoadGeneration();
     centreOnOwner(Window);
+    // Modal to the main window only, so that the help the dialog opens beside it, or that was
+    // open before, takes input while the dialog stays open. Without a main window to hold, it
+    // holds the whole program.
+    Window->setWindowModality(ownerWindow() ? Qt::WindowModal : Qt::ApplicationModal);
     Window->exec();
     // Only an unload ends a showing; whatever else ended the modal loop ends it too.
     if (StillOpen(generation)) {

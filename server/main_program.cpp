@@ -119,13 +119,21 @@ bool windowsCanBeSeen() {
            QGuiApplication::platformName() != QLatin1String("minimal");
 }
 
-// The offscreen platform says of each window call it cannot carry out (raise, size hints) that
-// it does not support it; without a display that is no fault of the program's.
+// Notices of the toolkit's that tell the user of nothing amiss, and nothing to do.
 QtMessageHandler g_nextHandler = nullptr;
-void quietOffscreenNotices(QtMsgType type, const QMessageLogContext& context,
-                           const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support"))) {
-        return;
+bool g_offscreen = false;
+void quietNotices(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg) {
+        // Started without a session's runtime folder (su -, a service, cron), Qt makes one of its
+        // own, private to the user, and says so. Any fault with that folder is still told.
+        if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) {
+            return;
+        }
+        // The offscreen platform says of each window call it cannot carry out (raise, size
+        // hints) that it does not support it; without a display that is no fault of ours.
+        if (g_offscreen && message.startsWith(QLatin1String("This plugin does not support"))) {
+            return;
+        }
     }
     g_nextHandler(type, context, message);
 }
@@ -175,11 +183,11 @@ int Main(int argc, char** argv) {
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Before the toolkit starts, which already speaks while it comes up.
+    g_nextHandler = qInstallMessageHandler(quietNotices);
     // The toolkit takes its own options (-platform, -style, -session ...) out of the line.
     QApplication app(argc, argv);
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        g_nextHandler = qInstallMessageHandler(quietOffscreenNotices);
-    }
+    g_offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
     if (const char* unknown = unknownArgument(argc, argv)) {
         std::fprintf(stderr, "%s: unknown option '%s'\n", argv[0], unknown);
         printUsage(argv[0]);

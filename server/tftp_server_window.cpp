@@ -10,7 +10,6 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QListView>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QScreen>
@@ -131,7 +130,7 @@ TFTPServerWindow::TFTPServerWindow(QObject* parent)
     : TFTPServerCore(parent), Window(new MainWindowWidget(this)),
       ICMP(new platform::IcmpControl(this)), SysTray(new cSysTray(Window)),
       StatusBar(new platform::StatusBar(Window->centralWidget())),
-      LogView(new QListView(Window->centralWidget())),
+      LogView(new TransferListView(Window->centralWidget())),
       InactivityTimer(new platform::Timer(kInactivityIntervalMs, false, this)),
       Icon(platform::IconPicture(ProgramIcon())),
       Banner(new platform::SSPanel(Window->centralWidget())), LinkLine(new QWidget(Banner)),
@@ -185,8 +184,6 @@ void TFTPServerWindow::BuildFace() {
     LinkLine->hide();
 
     LogView->setModel(Log);
-    LogView->setUniformItemSizes(true);
-    LogView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     LogView->setGeometry(0, px(kLogTop), px(kClientWidth),
                          px(kClientHeight) - StatusBar->height() - px(kLogTop));
 

@@ -7,13 +7,13 @@
 #include "platform/status_bar.h"
 #include "platform/timer.h"
 #include "server/c_sys_tray.h"
+#include "server/transfer_list_view.h"
 
 #include <QList>
 #include <QMainWindow>
 
 class QAction;
 class QLabel;
-class QListView;
 class QMenu;
 
 // The main window TFTPServer: the engine's listening socket and transfer list, shown with its
@@ -31,7 +31,7 @@ public:
     platform::IcmpControl* ICMP;
     cSysTray* SysTray;
     platform::StatusBar* StatusBar;
-    QListView* LogView;
+    TransferListView* LogView;
     platform::Timer* InactivityTimer;
     qint16 InactivitySeconds = 0;
 

@@ -1,10 +1,13 @@
 #include "platform/tipdialog/tip_dialog.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringList>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -101,13 +104,50 @@ QPointer<TipWindow>& tipWindow() {
     return w;
 }
 
+// The program's main window while it is shown: the active one, else the first to be found.
+QWidget* shownMainWindow() {
+    QWidget* active = QApplication::activeWindow();
+    if (qobject_cast<QMainWindow*>(active) && !active->isMinimized()) {
+        return active;
+    }
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMainWindow*>(w) && w->isVisible() && !w->isMinimized()) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+// As a dialog of the program opens: centred over its main window, else on the screen. Not yet
+// shown, the window has no frame; it will get one like the main window's.
+void placeCentred(QWidget* window) {
+    QRect area;
+    QSize decorations(0, 0);
+    if (const QWidget* main = shownMainWindow()) {
+        area = main->frameGeometry();
+        decorations = main->frameGeometry().size() - main->size();
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        area = screen->availableGeometry();
+    }
+    if (area.isValid()) {
+        QRect frame(QPoint(), window->size().expandedTo(window->minimumSizeHint()) + decorations);
+        frame.moveCenter(area.center());
+        window->move(frame.topLeft());
+    }
+}
+
 } // namespace
 
 void TipDialog::Show(const QString& section) {
-    if (!tipWindow()) {
+    const bool opening = !tipWindow();
+    if (opening) {
         tipWindow() = new TipWindow;
     }
     tipWindow()->setSection(programName_, path_, section);
+    // An open window stays where the user has it.
+    if (opening) {
+        placeCentred(tipWindow());
+    }
     tipWindow()->show();
     tipWindow()->raise();
     tipWindow()->activateWindow();

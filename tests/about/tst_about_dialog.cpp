@@ -130,6 +130,8 @@ private slots:
     void openCreditsWindowIsNotLoadedAgain();
     void linkUnderlinesOnFirstMove();
     void creditsWindowsOutliveTheAboutWindow();
+    void windowsTakeTheKeysWhenTheyOpen_data();
+    void windowsTakeTheKeysWhenTheyOpen();
 
     void screenshots();
 
@@ -758,6 +760,53 @@ void TstAboutDialog::creditsWindowsOutliveTheAboutWindow() {
         QVERIFY(EasterEggForm::Existing(w));
         QVERIFY(EasterEggForm::Existing(w)->isVisible());
     }
+}
+
+// Each window opens with the keys, while another window of the program had them, so that
+// Enter and Esc reach the About box at once, given as the keyboard gives them: to whichever
+// window has the keys.
+void TstAboutDialog::windowsTakeTheKeysWhenTheyOpen_data() {
+    QTest::addColumn<QString>("spot"); // empty: the About box itself
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("window");
+    QTest::addColumn<int>("key"); // 0: none
+    QTest::newRow("About box, Esc") << QString() << 0 << 0 << int(Qt::Key_Escape);
+    QTest::newRow("About box, Enter") << QString() << 0 << 0 << int(Qt::Key_Return);
+    QTest::newRow("EasterEggVardle")
+        << "VardleEgg" << int(Qt::LeftButton) << int(CreditsWindow::EasterEggVardle) << 0;
+    QTest::newRow("EasterEggTembrin")
+        << "EasterEggHotSpot" << int(Qt::LeftButton) << int(CreditsWindow::EasterEggTembrin) << 0;
+    QTest::newRow("EasterEggMurrask")
+        << "EasterEggHotSpot" << int(Qt::RightButton) << int(CreditsWindow::EasterEggMurrask) << 0;
+}
+
+void TstAboutDialog::windowsTakeTheKeysWhenTheyOpen() {
+    QFETCH(QString, spot);
+    QFETCH(int, button);
+    QFETCH(int, window);
+    QFETCH(int, key);
+    QWidget main;
+    main.setWindowTitle(QStringLiteral("main window"));
+    main.resize(300, 200);
+    main.show();
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+
+    showAbout(QStringLiteral("P"), QString(), QString(), QString());
+    AboutForm* form = AboutForm::Existing();
+    QVERIFY(form);
+    QTRY_COMPARE(QApplication::activeWindow(), form);
+    if (key != 0) {
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key(key));
+        QTRY_VERIFY(!AboutForm::Existing());
+        return;
+    }
+    QWidget* hotSpot = form->findChild<QWidget*>(spot);
+    QVERIFY(hotSpot);
+    QTest::mouseClick(hotSpot, Qt::MouseButton(button), {}, QPoint(4, 4));
+    EasterEggForm* credits = EasterEggForm::Existing(CreditsWindow(window));
+    QVERIFY(credits);
+    QTRY_COMPARE(QApplication::activeWindow(), credits);
 }
 
 void TstAboutDialog::screenshots() {

@@ -286,9 +286,25 @@ private slots:
             lines << log->List(i);
         }
         QCOMPARE(lines, (QStringList{"rewritten", "line 7", "line 5", "line 0"}));
+        // Once the top line gives its number up, the next one down carries it; a line that
+        // takes a number above the others' becomes the topmost.
+        log->SetItemData(0, 0);
+        TFTPServer().UpdateLog(5, QStringLiteral("second five"));
+        log->SetItemData(3, 7);
+        log->SetItemData(1, 0);
+        TFTPServer().UpdateLog(7, QStringLiteral("last seven"));
+        TFTPServer().UpdateLog(0, QStringLiteral("untagged"));
+        lines.clear();
+        for (int i = 0; i < log->ListCount(); ++i) {
+            lines << log->List(i);
+        }
+        QCOMPARE(lines, (QStringList{"untagged", "line 7", "second five", "last seven"}));
         log->Clear();
         TFTPServer().UpdateLog(5, QStringLiteral("after clear")); // nothing, no failure
         QCOMPARE(log->ListCount(), 0);
+        log->SetItemData(log->AddItem(QStringLiteral("new five")), 5);
+        TFTPServer().UpdateLog(5, QStringLiteral("found after clear"));
+        QCOMPARE(log->List(0), QStringLiteral("found after clear"));
     }
 
     void completionReportsRaiseOnlyTheirOwnEvent() {

@@ -75,6 +75,41 @@ private slots:
         QCOMPARE(fx.listTags(), (QList<qint32>{0, 1}));
     }
 
+    // Clearing the list forgets where every number's line was: a transfer that takes a number
+    // again after the clear and the numbers' new start gets its updates on its own line, and
+    // the line now at the old line's place keeps its own number.
+    void updatesFindTheirLineAfterClearAndWrap() {
+        TransferFixture fx;
+        fx.writeFile("a.bin", QByteArray(10, 'a'));
+        fx.writeFile("b.bin", QByteArray(20, 'b'));
+        fx.writeFile("c.bin", QByteArray(30, 'c'));
+        fx.sendRequest(1, "missing.bin");
+        fx.receive();
+        TFTPServer().TransferCounter = 20001;
+        fx.sendRequest(1, "a.bin"); // number 1, second line
+        fx.fetchRest(fx.receive());
+        QCOMPARE(fx.listTags(), (QList<qint32>{0, 1}));
+
+        TFTPServer().Log->Clear();
+        fx.sendRequest(1, "missing.bin");
+        fx.receive();
+        fx.sendRequest(1, "b.bin"); // number 3, second line again, left running
+        fx.receive();
+        fx.sendRequest(1, "gone.bin");
+        fx.receive();
+        TFTPServer().TransferCounter = 20001;
+        fx.sendRequest(1, "c.bin"); // number 1 once more, fourth line
+        QCOMPARE(fx.listTags(), (QList<qint32>{0, 3, 0, 1}));
+        QCOMPARE(fx.fetchRest(fx.receive()), QByteArray(30, 'c'));
+        const QString missing = QStringLiteral(
+            "TFTP Error from 127.0.0.1 requesting missing.bin : File does not exist");
+        QCOMPARE(fx.listLines(),
+                 (QStringList{missing, QStringLiteral("Sending b.bin to  (127.0.0.1)"),
+                              QStringLiteral("TFTP Error from 127.0.0.1 requesting gone.bin : "
+                                             "File does not exist"),
+                              QStringLiteral("Sent c.bin to  (127.0.0.1), 30 bytes")}));
+    }
+
     // The log file gets the name's bytes as the client sent them, the list shows them decoded as
     // UTF-8; controls (C0, DEL, C1) and bytes that are not UTF-8 read \xHH in both. The start line
     // goes to the end of the list, the final one rewrites it, a refusal adds a line of its own.

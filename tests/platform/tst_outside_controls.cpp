@@ -4,6 +4,7 @@
 #include "platform/ss_panel.h"
 #include "platform/status_bar.h"
 
+#include <QApplication>
 #include <QEnterEvent>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -65,6 +66,60 @@ private slots:
         QCOMPARE(bar->Height(), 255);
         bar->SetHeight(300);
         QCOMPARE(bar->Height(), 300);
+    }
+
+    // A root folder such as /srv/tftp/images shows whole, its descenders included, in a bar of
+    // the design's height, also where the desktop's font is a large one.
+    void statusBarTextShowsWhole_data() {
+        QTest::addColumn<int>("twips");
+        QTest::addColumn<qreal>("desktopPoints"); // 0: the platform's own
+        QTest::newRow("design height") << int(StatusBar::kDefaultHeightTwips) << 0.0;
+        QTest::newRow("design height, large desktop font")
+            << int(StatusBar::kDefaultHeightTwips) << 14.0;
+        QTest::newRow("taller bar") << 400 << 0.0;
+    }
+
+    void statusBarTextShowsWhole() {
+        QFETCH(int, twips);
+        QFETCH(qreal, desktopPoints);
+        const QFont desktop = QApplication::font();
+        if (desktopPoints > 0) {
+            QFont large = desktop;
+            large.setPointSizeF(desktopPoints);
+            QApplication::setFont(large);
+        }
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* bar = new StatusBar;
+        bar->SetHeight(twips);
+        bar->AddPanel(QStringLiteral("Status"), QStringLiteral("/srv/tftp/images"),
+                      StatusBarPanel::sbrSpring);
+        bar->AddPanel(QStringLiteral("IP"), QStringLiteral("192.168.100.250"),
+                      StatusBarPanel::sbrContents);
+        layout->addStretch();
+        layout->addWidget(bar);
+        window.resize(400, 300);
+        window.show();
+        QApplication::setFont(desktop);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(bar->Height(), twips / kTwipsPerPixel * kTwipsPerPixel);
+        for (int i = 1; i <= bar->PanelCount(); ++i) {
+            StatusBarPanel* panel = bar->Panels(i);
+            // Inside the bevel and the label's own margin.
+            const int margin = panel->margin();
+            const QRect room = panel->contentsRect().adjusted(margin, margin, -margin, -margin);
+            const QFontMetrics metrics(panel->font());
+            QVERIFY2(metrics.height() <= room.height(),
+                     qPrintable(QStringLiteral("%1: a line of %2 px in %3 px")
+                                    .arg(panel->Text())
+                                    .arg(metrics.height())
+                                    .arg(room.height())));
+            QVERIFY(metrics.horizontalAdvance(panel->Text()) + panel->indent() <= room.width());
+        }
+        // A taller bar keeps the desktop's font.
+        if (twips > 300 && desktopPoints == 0) {
+            QCOMPARE(QFontInfo(bar->Panels(1)->font()).pixelSize(), QFontInfo(desktop).pixelSize());
+        }
     }
 
     void panelCaptionLines_data() {

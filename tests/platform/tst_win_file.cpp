@@ -354,6 +354,11 @@ void TestWinFile::plainFileCount_data() {
     QTest::newRow("suffix") << QByteArray("*b") << 2 << uint(ERROR_SUCCESS);
     QTest::newRow("stars around") << QByteArray("*x*") << 3 << uint(ERROR_SUCCESS);
     QTest::newRow("star needs backtracking") << QByteArray("*t*t") << 2 << uint(ERROR_SUCCESS);
+    QTest::newRow("run of stars") << QByteArray(1000, '*') << 6 << uint(ERROR_SUCCESS);
+    QTest::newRow("runs of stars between letters")
+        << QByteArray("**a***b**") << 3 << uint(ERROR_SUCCESS);
+    QTest::newRow("longer than any name")
+        << QByteArray(300, '?') << 0 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("question mark is one byte")
         << QByteArray("a.tx??") << 0 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("literal") << QByteArray("b.txt") << 1 << uint(ERROR_SUCCESS);
@@ -386,6 +391,10 @@ void TestWinFile::plainFileCount() {
 
     SetLastError(12345);
     QCOMPARE(CountPlainFilesBeneath(rootBytes_, pattern), count);
+    QCOMPARE(GetLastError(), DWORD(error));
+    // An existence test stops at the first plain file, with the same answer.
+    SetLastError(12345);
+    QCOMPARE(CountPlainFilesBeneath(rootBytes_, pattern, 1), qMin(count, 1));
     QCOMPARE(GetLastError(), DWORD(error));
 }
 

@@ -79,6 +79,24 @@ check "first instance undisturbed" 'grep -q "^first_alive=1$" "$work/result" &&
 check "a killed instance does not block the next" 'grep -q "^third_alive=1$" "$work/result"'
 check "nothing on stderr at a normal start" '[ ! -s "$work/first.err" ] && [ ! -s "$work/third.err" ]'
 
+# Started without a session's runtime folder (su -, a system service, cron), it prints nothing
+# either. The folder Qt then makes for itself goes where temporary files go: the test's own.
+cat >"$work/noruntime.sh" <<'INNER'
+. "$2/lib.sh"
+env -u XDG_RUNTIME_DIR TMPDIR="$2/tmp" "$1" 2>"$2/noruntime.err" &
+pid=$!
+listening && echo "listening=1" >"$2/noruntimeresult"
+kill "$pid"
+ended "$pid"
+echo "status=$ended" >>"$2/noruntimeresult"
+INNER
+mkdir -m 700 "$work/tmp"
+unshare -n bash "$work/noruntime.sh" "$drovemoor" "$work"
+check "a start without XDG_RUNTIME_DIR serves and ends normally" \
+    'grep -q "^listening=1$" "$work/noruntimeresult" && grep -q "^status=0$" "$work/noruntimeresult"'
+check "nothing on stderr at a start without XDG_RUNTIME_DIR: $(tr '\n' ';' <"$work/noruntime.err")" \
+    '[ ! -s "$work/noruntime.err" ]'
+
 # Port 69 held by another program: the message, and the process ends on its own as a failure.
 cat >"$work/port.sh" <<'INNER'
 . "$2/lib.sh"

@@ -5,6 +5,7 @@
 #include "platform/html_help.h"
 #include "platform/msg_box.h"
 #include "platform/registry.h"
+#include "platform/ss_panel.h"
 #include "server/config_form.h"
 #include "server/tftp_server_window.h"
 #include "test_files.h"
@@ -14,7 +15,10 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -39,6 +43,13 @@ bool tipShown() {
         }
     }
     return false;
+}
+
+// A click as the window system delivers it, so that a window a modal dialog holds does not
+// take it.
+void click(QWidget* control, QPoint at = QPoint(5, 5)) {
+    QWidget* window = control->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, control->mapTo(window, at));
 }
 
 // Shows a window and gives it the focus, as the operator's keys need.
@@ -182,6 +193,96 @@ private slots:
             QVERIFY(!QFile::exists(record()));
         }
         QCOMPARE(boxes_, QStringList());
+    }
+
+    // The dialog stays open beside the help it opens: the help window takes clicks, whether it
+    // opens from the dialog or was open before, while the main window behind the dialog takes
+    // none.
+    void helpWindowTakesInputBesideTheDialog_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Help") << "Help";
+        QTest::newRow("F1") << "F1";
+        QTest::newRow("help open before, then Help") << "before";
+    }
+
+    void helpWindowTakesInputBesideTheDialog() {
+        QFETCH(QString, how);
+        TFTPServerCore::ListenPort = 0;
+        TFTPServerWindow& w = MainWindow();
+        QVERIFY(activate(w.Window));
+        if (how == QLatin1String("before")) {
+            w.HelpSelection->trigger();
+            QVERIFY(platform::HtmlHelpViewer());
+        }
+        QSignalSpy bannerClicks(w.Banner, &platform::SSPanel::Click);
+        bool dialogOpen = false;
+        bool helpTookClick = false;
+        QString shownFirst;
+        QTimer::singleShot(0, this, [&] {
+            ConfigForm& form = DefaultConfigForm();
+            if (!form.IsLoaded()) {
+                return;
+            }
+            // The dialog itself has the keys, not only its window group.
+            dialogOpen =
+                QTest::qWaitFor([&] { return QApplication::activeWindow() == form.Window; });
+            if (how == QLatin1String("F1")) {
+                QTest::keyClick(form.Window, Qt::Key_F1);
+            } else {
+                form.Help_Button->click();
+            }
+            if (QWidget* help = platform::HtmlHelpViewer();
+                help && QTest::qWaitForWindowExposed(help)) {
+                shownFirst = platform::HtmlHelpViewerText();
+                for (QPushButton* b : help->findChildren<QPushButton*>()) {
+                    if (b->text() == QLatin1String("&Contents")) {
+                        click(b);
+                    }
+                }
+                helpTookClick = platform::HtmlHelpViewerText().contains(QLatin1String("Topic 1."));
+            }
+            click(w.Banner);
+            dialogOpen = dialogOpen && form.IsLoaded();
+            form.Cancel_Button->click();
+        });
+        w.ConfigureSelection_Click();
+        QVERIFY(dialogOpen);
+        QVERIFY2(shownFirst.contains(QLatin1String("Topic 2001.")), qPrintable(shownFirst));
+        QVERIFY(helpTookClick);
+        QCOMPARE(bannerClicks.count(), 0);
+        QVERIFY(!DefaultConfigForm().IsLoaded());
+    }
+
+    // The tip opens as a dialog of the program does: over the main window when it is shown,
+    // wherever that stands, else in the middle of the screen.
+    void tipOpensCentred_data() {
+        QTest::addColumn<bool>("windowShown");
+        QTest::newRow("over the main window") << true;
+        QTest::newRow("no window shown") << false;
+    }
+
+    void tipOpensCentred() {
+        QFETCH(bool, windowShown);
+        TFTPServerCore::ListenPort = 0;
+        TFTPServerWindow& w = MainWindow();
+        QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        if (windowShown) {
+            w.Window->move(area.topLeft() + QPoint(30, 40));
+            QVERIFY(activate(w.Window));
+            area = w.Window->frameGeometry();
+        }
+        ToolTips::ShowTipOfTheDay(QStringLiteral("TFTPServer"), true);
+        QWidget* tip = nullptr;
+        for (QWidget* t : QApplication::topLevelWidgets()) {
+            if (t->objectName() == QLatin1String("TipOfTheDay") && t->isVisible()) {
+                tip = t;
+            }
+        }
+        QVERIFY(tip);
+        QVERIFY(QTest::qWaitForWindowExposed(tip));
+        const QPoint offset = tip->frameGeometry().center() - area.center();
+        QVERIFY2(qAbs(offset.x()) <= 2 && qAbs(offset.y()) <= 2,
+                 qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
     }
 
 private:

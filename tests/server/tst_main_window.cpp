@@ -7,12 +7,13 @@
 #include "test_files.h"
 #include "toolkit/ip_functions.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <memory>
@@ -185,6 +186,82 @@ private slots:
         fx.sendRequest(1, "big.bin");
         fx.receive();
         QCOMPARE(w.Log->ListCount(), 1);
+    }
+
+    // Every line reads whole by scrolling sideways: no line is elided or wrapped, the
+    // horizontal range reaches the end of the widest line (not the last one here), follows a
+    // line rewritten longer and shrinks back with the list. A name that fills a datagram is
+    // shortened in the line itself, so the longest refusal still ends "File does not exist".
+    void everyLineReadsWholeByScrolling() {
+        TransferFixture fx;
+        fx.writeFile("running.bin", QByteArray(5000, 'r'));
+        TFTPServerWindow& w = MainWindow();
+        w.Show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.Window));
+        fx.sendRequest(1, QByteArray(65000, 'n'));
+        fx.receive();
+        fx.sendRequest(1, "running.bin");
+        fx.receive();
+        fx.sendRequest(1, "short.bin");
+        fx.receive();
+        QAbstractItemView* view = w.LogView;
+        QCOMPARE(view->model()->rowCount(), 3);
+        QCOMPARE(view->textElideMode(), Qt::ElideNone);
+
+        const QString longest = w.Log->List(0);
+        QVERIFY2(longest.startsWith(QStringLiteral("TFTP Error from 127.0.0.1 requesting nnnn")),
+                 qPrintable(longest));
+        QVERIFY2(longest.contains(QStringLiteral(" characters left out]nnnn")),
+                 qPrintable(longest));
+        QVERIFY(longest.endsWith(QStringLiteral("nnnn : File does not exist")));
+        QVERIFY(longest.size() < 700);
+
+        const auto needs = [view](int row) {
+            return QFontMetrics(view->font())
+                .horizontalAdvance(view->model()->index(row, 0).data().toString());
+        };
+        QScrollBar* bar = view->horizontalScrollBar();
+        const auto reach = [view, bar] { return bar->maximum() + view->viewport()->width(); };
+        QVERIFY(needs(0) > view->viewport()->width());
+        QVERIFY(reach() >= needs(0));
+        // Scrolled right to the end, the longest line's end is in view.
+        bar->setValue(bar->maximum());
+        const QRect row0 = view->visualRect(view->model()->index(0, 0));
+        QVERIFY(row0.width() >= needs(0));
+        QVERIFY(row0.left() + needs(0) <= view->viewport()->width());
+
+        // A rewrite reaches the view in its next batch.
+        const qint16 running = qint16(w.Log->ItemData(1));
+        QVERIFY(running != 0);
+        w.UpdateLog(running, QString(630, QLatin1Char('W')));
+        QVERIFY(needs(1) > needs(0));
+        QTRY_VERIFY(reach() >= needs(1));
+
+        w.ClearLogSelection->trigger();
+        QCOMPARE(bar->maximum(), 0);
+    }
+
+    // The lines can be picked out with the mouse and walked with the keys, as in a list box.
+    void linesCanBeSelectedAndWalked() {
+        TransferFixture fx;
+        for (const char* name : {"one.bin", "two.bin", "three.bin"}) {
+            fx.sendRequest(1, name);
+            fx.receive();
+        }
+        TFTPServerWindow& w = MainWindow();
+        w.Show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.Window));
+        QAbstractItemView* view = w.LogView;
+        const QModelIndex second = view->model()->index(1, 0);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(second).center());
+        QCOMPARE(view->currentIndex(), second);
+        QVERIFY(view->selectionModel()->isSelected(second));
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentIndex().row(), 2);
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(view->currentIndex().row(), 0);
+        QVERIFY(view->selectionModel()->isSelected(view->model()->index(0, 0)));
+        QCOMPARE(view->indexAt(view->visualRect(view->model()->index(2, 0)).center()).row(), 2);
     }
 
     void trayShowItemsRestoreAndShowTheWindow_data() {
