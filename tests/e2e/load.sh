@@ -71,31 +71,39 @@ check "no descriptor left open: $before before, $(open_descriptors) after" \
 # same port each time, then in fifty runs of it.
 head -c 1500 /dev/urandom >"$root/again"
 runs=50
+whole() { # how many of the copies again-FIRST to again-LAST are the file
+    local i n=0
+    for i in $(seq "$1" "$2"); do
+        same "$root/again" "$client/again-$i" && n=$((n + 1))
+    done
+    echo $n
+}
+sent_settle() { # count: waits for the last read's line
+    for _ in $(seq 50); do
+        logged "$1" "Sent again to .*" && break
+        sleep 0.1
+    done
+}
 for i in $(seq $runs); do
     echo "get again $client/again-$i"
 done | (echo binary && cat) | timeout 60 tftp 127.0.0.1 >/dev/null 2>&1
+check "one tftp-hpa session read one file $runs times: $(whole 1 $runs) whole" \
+    [ "$(whole 1 $runs)" -eq $runs ]
 for i in $(seq $runs); do
     hpa_get again "$client/again-$((runs + i))" >/dev/null 2>&1
 done
-whole=0
-for i in $(seq $((2 * runs))); do
-    same "$root/again" "$client/again-$i" && whole=$((whole + 1))
-done
-check "tftp-hpa read one file $((2 * runs)) times in a row: $whole whole" \
-    [ "$whole" -eq $((2 * runs)) ]
-for _ in $(seq 50); do
-    logged $((2 * runs)) "Sent again to .*" && break
-    sleep 0.1
-done
+check "$runs runs of tftp-hpa read it: $(whole $((runs + 1)) $((2 * runs))) whole" \
+    [ "$(whole $((runs + 1)) $((2 * runs)))" -eq $runs ]
+sent_settle $((2 * runs))
 check "every read logged as sent: $(grep -c ' :Sent again to ' "$log") of $((2 * runs))" \
     logged $((2 * runs)) "Sent again to [^(]*\(127\.0\.0\.1\), 1500 bytes"
 check "none as cut short: $(grep -c ' :Timeout error sending again ' "$log")" \
     logged 0 "Timeout error sending again .*"
 
 # The same, exactly: the raw client asks again from its port the moment it has sent the final
-# ACK, thirty times, and each new read answers at once (it would otherwise wait for a retry).
-raw get again "$client/again-raw" --times 30 --timeout 2 >"$work/out" 2>&1
-check "raw client reads one file 30 times from one port: $(grep -vx 'ok 1500' "$work/out")" \
-    [ "$(grep -cx 'ok 1500' "$work/out")" -eq 30 ]
+# ACK, fifty times, and each new read answers at once (it would otherwise wait for a retry).
+raw get again "$client/again-raw" --times 50 --timeout 2 >"$work/out" 2>&1
+check "raw client reads one file 50 times from one port: $(grep -vx 'ok 1500' "$work/out")" \
+    [ "$(grep -cx 'ok 1500' "$work/out")" -eq 50 ]
 
 finish

@@ -26,7 +26,7 @@ stop_relay() {
     wait "$relay_pid" 2>/dev/null
 }
 
-# atftp goes on after a lost block with the next one. 100 blocks and a short one: the first,
+# atftp goes on after a lost block with the next one. 99 full blocks and a short one: the first,
 # the second, one in the middle, the last full one and the short last one go missing in turn.
 head -c 51000 /dev/urandom >"$client/lossy"
 size=$(stat -c %s "$client/lossy")

@@ -66,8 +66,9 @@ class ServerError(Exception):
         self.code, self.text = code, text
 
 
-def first_answer(sock, args, opcode):
-    sock.sendto(request(opcode, args.name, args.mode, args.option), (args.server, 69))
+def first_answer(sock, args, opcode, asked=False):
+    if not asked:
+        sock.sendto(request(opcode, args.name, args.mode, args.option), (args.server, 69))
     packet, peer = receive(sock, args.timeout)
     if peer[1] == 69:
         raise Unexpected("answered from port 69, which only takes requests")
@@ -147,8 +148,8 @@ def nothing_else(sock, peer):
         pass
 
 
-def get(sock, args):
-    packet, peer = first_answer(sock, args, RRQ)
+def get(sock, args, asked=False):
+    packet, peer = first_answer(sock, args, RRQ, asked)
     if args.again:
         first_again(sock, args, RRQ, packet, peer)
     block, content, first = 1, bytearray(), packet
@@ -156,6 +157,9 @@ def get(sock, args):
         data = check_data(packet, block)
         content += data
         sock.sendto(struct.pack("!HH", ACK, block), peer)
+        if len(data) < BLOCK and args.times > 1:
+            # The next read's request right behind the final ACK.
+            sock.sendto(request(RRQ, args.name, args.mode, args.option), (args.server, 69))
         if block == 1:
             copies(sock, args, RRQ)
         if len(data) < BLOCK:
@@ -169,7 +173,7 @@ def get(sock, args):
     print(f"ok {len(content)}")
     if args.times > 1:
         args.times -= 1
-        get(sock, args)
+        get(sock, args, asked=True)
 
 
 def meddle(peer, args):

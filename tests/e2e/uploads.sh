@@ -30,7 +30,7 @@ most=33553920
 head -c $((40 * 1024 * 1024)) /dev/urandom >"$client/big"
 head -c $most "$client/big" >"$client/most"
 for c in hpa curl; do
-    if [ $c = curl ]; then # one that waits for the ACK retries until its time-out: 3 s suffice
+    if [ $c = curl ]; then # it retries until its time-out for that ACK; the put takes 3 s
         timeout 30 curl -sS --max-time 30 -T "$client/most" "tftp://127.0.0.1/$c-most" \
             >"$work/out" 2>&1
     else
