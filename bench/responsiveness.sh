@@ -16,7 +16,7 @@ work=$BENCH_WORK
 root=$BENCH_ROOT
 reps=${BENCH_REPS:-3}
 stall=$build/bench/stallbench
-port=69
+ours_port=69
 name_length=65000
 crowd=20000
 sequential=${BENCH_SEQUENTIAL:-50000}
@@ -24,37 +24,17 @@ window=1000
 flood_rate=4
 flood_cap=60
 
-wait_port() { # port: until something listens on it, 5 s at most
-    for _ in $(seq 100); do
-        ss -ulnH "sport = :$1" | grep -q . && return 0
-        sleep 0.05
-    done
-    echo "nothing listens on UDP port $1" >&2
-    return 1
-}
-
-start_ours() {
-    QUORVANE_REGISTRY=$work/registry.sqlite3 QT_QPA_PLATFORM=offscreen \
-        "$build/server/drovemoor" >>"$work/drovemoor.out" 2>&1 &
-    ours_pid=$!
-    wait_port $port
-}
+. "$(dirname "$0")/servers.sh"
 
 ours_pid=
 stop_ours() {
     [ -n "$ours_pid" ] || return 0
-    kill "$ours_pid" 2>/dev/null || true
-    wait "$ours_pid" 2>/dev/null || true
+    stop "$ours_pid"
     ours_pid=
 }
 
 value() { # key output
     sed -n "s/.*$1=\([^ ]*\).*/\1/p" <<<"$2"
-}
-
-median() {
-    sort -g | awk '{ v[NR] = $1 } END {
-        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 cleanup() {
@@ -68,8 +48,8 @@ trap cleanup EXIT
 head -c 100 /dev/urandom >"$root/small.bin"
 
 start_ours
-long_ms=$("$stall" cost 127.0.0.1 $port "$ours_pid" long $name_length 5)
-stars_ms=$("$stall" cost 127.0.0.1 $port "$ours_pid" stars $name_length 5)
+long_ms=$("$stall" cost 127.0.0.1 $ours_port "$ours_pid" long $name_length 5)
+stars_ms=$("$stall" cost 127.0.0.1 $ours_port "$ours_pid" stars $name_length 5)
 awk -v l="$(value ms "$long_ms")" -v s="$(value ms "$stars_ms")" -v n=$name_length \
     -v c=$crowd 'BEGIN {
     printf "one read request, %d-byte name, missing file: thread busy %8.3f ms" \
@@ -81,7 +61,7 @@ awk -v l="$(value ms "$long_ms")" -v s="$(value ms "$stars_ms")" -v n=$name_leng
 flood_case() { # kind rate: the median seconds of $reps reads of mid.bin
     local t out
     for _ in $(seq "$reps"); do
-        out=$("$stall" flood 127.0.0.1 $port "$1" $name_length "$2" mid.bin "$root/mid.bin" \
+        out=$("$stall" flood 127.0.0.1 $ours_port "$1" $name_length "$2" mid.bin "$root/mid.bin" \
             $flood_cap)
         t=$(value seconds "$out")
         echo "${t%+}"
@@ -100,7 +80,7 @@ done
 stop_ours
 
 start_ours
-out=$("$stall" sequential 127.0.0.1 $port small.bin "$root/small.bin" "$sequential" $window \
+out=$("$stall" sequential 127.0.0.1 $ours_port small.bin "$root/small.bin" "$sequential" $window \
     "$ours_pid")
 awk -v f="$(value first_ms "$out")" -v l="$(value last_ms "$out")" \
     -v fc="$(value first_cpu_ms "$out")" -v lc="$(value last_cpu_ms "$out")" \

@@ -37,26 +37,7 @@ servers="ours hpa atftpd onethread"
 
 # ---------------------------------------------------------------- inside the namespace
 
-wait_port() { # port: until something listens on it, 5 s at most
-    for _ in $(seq 100); do
-        ss -ulnH "sport = :$1" | grep -q . && return 0
-        sleep 0.05
-    done
-    echo "nothing listens on UDP port $1" >&2
-    return 1
-}
-
-start_ours() {
-    QUORVANE_REGISTRY=$work/registry.sqlite3 QT_QPA_PLATFORM=offscreen \
-        "$build/server/drovemoor" >>"$work/drovemoor.out" 2>&1 &
-    ours_pid=$!
-    wait_port $ours_port
-}
-
-stop() { # pid
-    kill "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
+. "$top/bench/servers.sh"
 
 # One client run; prints its seconds. Any failed transfer ends the benchmark.
 measure() { # port mode name count file
@@ -79,11 +60,6 @@ pin_servers() { # cpu list: every thread of every server, and what they start fr
     for pid in "$ours_pid" "$hpa_pid" "$atftpd_pid" "$onethread_pid"; do
         taskset -a -p -c "$1" "$pid" >/dev/null
     done
-}
-
-median() {
-    sort -g | awk '{ v[NR] = $1 } END {
-        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 # Repeats one case round-robin over the servers, so drift in the machine's speed falls on all

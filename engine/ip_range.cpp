@@ -93,6 +93,8 @@ void LoadIPRanges() {
 }
 
 void SaveIPRanges() {
+    // The slots are stored as one: never a list of one save and the tail of another.
+    const RegistrySupport::SaveBatch batch;
     const IPRangeList& ranges = IPRanges();
     for (int n = 1; n <= kSlots; ++n) {
         const bool used = n <= ranges.Count();

@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +17,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -47,6 +51,32 @@ struct KeyRef {
     std::string path; // folded
 };
 
+// Tells one state of the file from another: which file it is, and its header, whose change
+// counter every write in the rollback journal moves on, and which names the journal kind.
+struct FileMark {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::array<unsigned char, 100> header{};
+    bool operator==(const FileMark&) const = default;
+};
+
+// Statements prepared before and idle now, to be run again: the same few run for each value
+// read or written, and preparing one costs more than running it. Never destroyed, since the
+// registry closes its database when the process ends, in no known order with this.
+std::vector<sqlite3_stmt*>& idleStatements() {
+    static auto* idle = new std::vector<sqlite3_stmt*>;
+    return *idle;
+}
+
+void closeDatabase(sqlite3*& db) {
+    std::erase_if(idleStatements(), [db](sqlite3_stmt* st) { return sqlite3_db_handle(st) == db; });
+    while (sqlite3_stmt* st = db ? sqlite3_next_stmt(db, nullptr) : nullptr) {
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    db = nullptr;
+}
+
 struct Registry {
     std::mutex mutex;
     State state = State::Closed;
@@ -57,12 +87,23 @@ struct Registry {
     bool quiet = false;             // the caller tells the fault itself
     std::map<HKEY, KeyRef> handles;
     HKEY nextHandle = kFirstHandle;
+    bool snapshot = false;   // read without locks, as it was when opened (see mayReadAsSnapshot)
+    FileMark taken;          // the file as it was then
+    bool writeAhead = false; // a program of an older version keeps the file in WAL mode
+    int batches = 0;         // RegistryBatch objects alive: their writes are one transaction
+    bool batchBegun = false; // that transaction is under way
+    LONG batchFailure = ERROR_SUCCESS; // it failed: nothing of it is stored
 
     ~Registry() { close(); }
     void close() {
-        sqlite3_close(db);
-        db = nullptr;
+        closeDatabase(db);
         state = State::Closed;
+        snapshot = false;
+        writeAhead = false;
+        if (batchBegun) {
+            batchBegun = false;
+            batchFailure = ERROR_CANTWRITE; // closing rolled it back
+        }
     }
 };
 
@@ -126,9 +167,24 @@ std::string childPath(const std::string& parent, const std::string& name) {
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) {
-        prepared_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+        auto& idle = idleStatements();
+        const auto found = std::find_if(idle.begin(), idle.end(), [&](sqlite3_stmt* st) {
+            return sqlite3_db_handle(st) == db && std::strcmp(sqlite3_sql(st), sql) == 0;
+        });
+        if (found != idle.end()) {
+            stmt_ = *found;
+            idle.erase(found);
+        } else {
+            prepared_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+        }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    ~Statement() {
+        if (stmt_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+            idleStatements().push_back(stmt_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -199,6 +255,16 @@ int exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
 
+// One statement, run to its end.
+int run(sqlite3* db, const char* sql) {
+    Statement st(db, sql);
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW) {
+        rc = st.step();
+    }
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 int pragmaInt(sqlite3* db, const char* sql, sqlite3_int64& value) {
     Statement st(db, sql);
     const int rc = st.step();
@@ -232,12 +298,85 @@ bool schemaMatches(sqlite3* db) {
     return keys.step() == SQLITE_DONE && vals.step() == SQLITE_DONE;
 }
 
+bool markOf(const std::string& file, FileMark& mark) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    const bool read =
+        ::fstat(fd, &st) == 0 && ::pread(fd, mark.header.data(), mark.header.size(), 0) ==
+                                     static_cast<ssize_t>(mark.header.size());
+    ::close(fd);
+    mark.device = st.st_dev;
+    mark.inode = st.st_ino;
+    return read;
+}
+
+bool logHasContent(const std::string& file) {
+    struct stat log {};
+    return ::stat((file + "-wal").c_str(), &log) == 0 && log.st_size > 0;
+}
+
+// An older version kept the store with a write-ahead log, which SQLite reads only through a
+// -shm index beside the file, made by the first reader. Where that cannot be made (another
+// user's folder, a read-only mount) and the log itself is gone or empty, the file holds every
+// value, and nobody is writing to it: a writer would have put its values in the log. Then it
+// is read as it is, without locks, until the file changes; the first writer takes it back to
+// the rollback journal. A log with content is never passed over: values may be in it alone.
+bool mayReadAsSnapshot(Registry& r, int rc) {
+    if (((rc & 0xff) != SQLITE_READONLY && (rc & 0xff) != SQLITE_CANTOPEN) ||
+        rc == SQLITE_READONLY_ROLLBACK || logHasContent(r.file) || !markOf(r.file, r.taken)) {
+        return false;
+    }
+    const auto& header = r.taken.header;
+    return std::memcmp(header.data(), "SQLite format 3", 16) == 0 && header[18] == 2 &&
+           header[19] == 2;
+}
+
+// The file's path as a URI, for the open parameter.
+std::string fileUri(const std::string& file) {
+    std::string uri = "file:";
+    for (const char c : file) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || std::strchr("/-._~", c)) {
+            uri += c;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", u);
+            uri += escaped;
+        }
+    }
+    return uri;
+}
+
+int openSnapshot(Registry& r) {
+    closeDatabase(r.db);
+    const std::string uri = fileUri(r.file) + "?immutable=1";
+    const int rc =
+        sqlite3_open_v2(uri.c_str(), &r.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    r.snapshot = rc == SQLITE_OK;
+    return rc;
+}
+
+// A snapshot shows the file no longer once a writer has changed it or written to a log.
+bool snapshotStale(const Registry& r) {
+    FileMark now;
+    return !markOf(r.file, now) || !(now == r.taken) || logHasContent(r.file);
+}
+
 // Takes the opened file as it is: ours, new and empty (then the tables are laid down), or
 // anything else, which is never touched.
 State adopt(Registry& r) {
     sqlite3_int64 appId = 0;
     sqlite3_int64 objects = 0;
     int rc = readMarks(r.db, appId, objects);
+    if (rc != SQLITE_OK && mayReadAsSnapshot(r, rc)) {
+        rc = openSnapshot(r);
+        if (rc == SQLITE_OK) {
+            rc = readMarks(r.db, appId, objects);
+        }
+    }
     if (rc == SQLITE_OK && appId == 0 && objects == 0) {
         // Another process may be laying the tables down at this moment: look again once the
         // write lock is ours.
@@ -279,19 +418,36 @@ State adopt(Registry& r) {
     return State::Ready;
 }
 
-// A value must outlive the process the moment its write returns, but like the platform's own
-// registry it may reach the disk a moment later. A write-ahead log that is synced only at its
-// checkpoints gives that without a sync per value, and readers in other processes (qreg) never
-// wait for a writer. The log and its index stay beside the file after the last connection
-// closes, so that a user who may only read the file can still open it. A file we may only read
-// keeps its journal as it is.
-void useWriteAheadLog(sqlite3* db) {
-    int persist = 1;
-    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    if (!sqlite3_db_readonly(db, "main")) {
-        exec(db, "PRAGMA journal_mode = WAL");
+// The store is one file: a write returns once its value is in the file itself, and a reader
+// needs nothing beside it, only the right to read it, so another user or a read-only mount reads
+// it as it is. That is SQLite's rollback journal, which lies beside the file only while a write
+// is under way; a write-ahead log keeps values in the log until a checkpoint, and its readers
+// need a -shm index beside the file. Each commit syncs the journal and its folder, then the
+// journal's header, then the file itself (FULL), so that a power failure at any moment leaves the
+// file whole, at worst without its latest write. Unsynced, a power failure can leave it damaged,
+// and so it can with the journal synced only once (NORMAL) on a file system that may put a
+// journal's header on the disk before its pages. Four syncs take some milliseconds: a save of
+// many values (the dialog's, some 200) is one RegistryBatch, with one commit. A file an older
+// version kept in WAL mode is taken back to the rollback journal as soon as no other program has
+// it open; until then each write is copied into the file itself.
+void useRollbackJournal(Registry& r) {
+    if (r.snapshot || sqlite3_db_readonly(r.db, "main")) {
+        return;
     }
-    exec(db, "PRAGMA synchronous = NORMAL");
+    exec(r.db, "PRAGMA synchronous = FULL");
+    Statement mode(r.db, "PRAGMA journal_mode = DELETE");
+    r.writeAhead = mode.step() != SQLITE_ROW || mode.bytes(0) != "delete";
+}
+
+// After a committed write, on a file still in WAL mode.
+void writeThrough(Registry& r) {
+    if (!r.writeAhead) {
+        return;
+    }
+    useRollbackJournal(r);
+    if (r.writeAhead) {
+        sqlite3_wal_checkpoint_v2(r.db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
 }
 
 // The file the environment names now, else the machine's.
@@ -303,6 +459,9 @@ std::string storePath() {
 // Opens the database on first use, and again after a failed open, so that a file that becomes
 // available later is found.
 State ensureOpen(Registry& r) {
+    if (r.state == State::Ready && r.snapshot && snapshotStale(r)) {
+        r.close();
+    }
     if (r.state == State::Ready || r.state == State::Corrupt) {
         return r.state;
     }
@@ -328,7 +487,7 @@ State ensureOpen(Registry& r) {
         r.state = State::Unavailable;
     }
     if (r.state == State::Ready) {
-        useWriteAheadLog(r.db);
+        useRollbackJournal(r);
     }
     return r.state;
 }
@@ -374,23 +533,61 @@ int keyExists(sqlite3* db, const KeyRef& key, bool& exists) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-// Runs body as one write transaction; body answers ERROR_SUCCESS to have it committed, and
-// reports a database failure through its sqlite result.
+// Inside a batch: body joins its transaction, the first write beginning it. A refusal of body's
+// own undoes what body did; a failure of the database ends the batch.
+template <typename Body> LONG batchWrite(Registry& r, Body body) {
+    if (r.batchFailure != ERROR_SUCCESS) {
+        return r.batchFailure;
+    }
+    int rc = SQLITE_OK;
+    if (!r.batchBegun) {
+        rc = run(r.db, "BEGIN IMMEDIATE");
+        r.batchBegun = rc == SQLITE_OK;
+    }
+    if (rc == SQLITE_OK) {
+        rc = run(r.db, "SAVEPOINT write");
+    }
+    LONG answer = ERROR_SUCCESS;
+    if (rc == SQLITE_OK) {
+        answer = body(rc);
+    }
+    if (rc != SQLITE_OK) {
+        r.batchFailure = failure(r, rc, true);
+        if (!sqlite3_get_autocommit(r.db)) {
+            run(r.db, "ROLLBACK");
+        }
+        r.batchBegun = false;
+        return r.batchFailure;
+    }
+    if (answer != ERROR_SUCCESS) {
+        run(r.db, "ROLLBACK TO write");
+    }
+    run(r.db, "RELEASE write");
+    return answer;
+}
+
+// Runs body as one write transaction, or as part of the batch's; body answers ERROR_SUCCESS to
+// have it committed, and reports a database failure through its sqlite result.
 template <typename Body> LONG writeTransaction(Registry& r, Body body) {
-    int rc = exec(r.db, "BEGIN IMMEDIATE");
+    if (r.batches > 0) {
+        return batchWrite(r, body);
+    }
+    int rc = run(r.db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) {
         return failure(r, rc, true);
     }
     rc = SQLITE_OK;
     LONG answer = body(rc);
     if (rc == SQLITE_OK && answer == ERROR_SUCCESS) {
-        rc = exec(r.db, "COMMIT");
+        rc = run(r.db, "COMMIT");
     }
     if (rc != SQLITE_OK) {
         answer = failure(r, rc, true);
     }
     if (answer != ERROR_SUCCESS) {
-        exec(r.db, "ROLLBACK");
+        run(r.db, "ROLLBACK");
+    } else {
+        writeThrough(r);
     }
     return answer;
 }
@@ -552,10 +749,13 @@ LONG RegSetValueExA(HKEY hKey, const char* valueName, DWORD /*reserved*/, DWORD 
         if ((rc = keyExists(r.db, key, exists)) != SQLITE_OK || !exists) {
             return ERROR_KEY_DELETED;
         }
-        // A value set again keeps its place and the spelling of its name.
+        // A value set again keeps its place and the spelling of its name. One set to what it
+        // holds already is left untouched: most of a dialog's save are such, and what is not
+        // written cannot be lost.
         Statement st(r.db, "INSERT INTO vals(hive, key, folded, name, type, data)"
                            " VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(hive, key, folded)"
-                           " DO UPDATE SET type = excluded.type, data = excluded.data");
+                           " DO UPDATE SET type = excluded.type, data = excluded.data"
+                           " WHERE type IS NOT excluded.type OR data IS NOT excluded.data");
         st.bind(1, key.hive);
         st.bind(2, key.path);
         st.bind(3, fold(name));
@@ -789,6 +989,40 @@ bool RegistryUsable(std::string& file, std::string& reason) {
     }
     reason = r.fault;
     return false;
+}
+
+RegistryBatch::RegistryBatch() {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    ++r.batches;
+}
+
+RegistryBatch::~RegistryBatch() {
+    Commit();
+}
+
+LONG RegistryBatch::Commit() {
+    if (!std::exchange(open_, false)) {
+        return ERROR_SUCCESS;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (--r.batches > 0) {
+        return r.batchFailure;
+    }
+    LONG answer = std::exchange(r.batchFailure, ERROR_SUCCESS);
+    if (!std::exchange(r.batchBegun, false)) {
+        return answer;
+    }
+    if (const int rc = run(r.db, "COMMIT"); rc != SQLITE_OK) {
+        answer = failure(r, rc, true);
+        if (!sqlite3_get_autocommit(r.db)) {
+            run(r.db, "ROLLBACK"); // a commit that found the file busy leaves it open
+        }
+    } else {
+        writeThrough(r);
+    }
+    return answer;
 }
 
 void RegistryReopenForTests() {

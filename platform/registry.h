@@ -8,8 +8,10 @@
 // variable QUORVANE_REGISTRY, else /var/lib/drovemoor/registry.sqlite3. Key paths and value
 // names compare without regard to case and keep the spelling they were first stored with;
 // values keep their type and their bytes exactly as given. Several processes may use the file
-// at once; every write is one transaction of its own, which outlives the writing process as
-// soon as the call returns and reaches the disk a moment later.
+// at once; every write outside a RegistryBatch is one transaction of its own, which is in the
+// file itself and outlives the writing process as soon as the call returns; a power failure a
+// moment later may undo the latest write, never damage the file. Reading needs only the right to
+// read the file, not to make anything beside it.
 
 using HKEY = std::uintptr_t;
 using LONG = std::int32_t;
@@ -70,6 +72,31 @@ LONG RegCloseKey(HKEY hKey);
 // but cannot be read (not a database, another program's, damaged, a folder, no access) answers
 // false with the reason, and is left as it is; file is the store's path either way.
 bool RegistryUsable(std::string& file, std::string& reason);
+
+// While one lives, the writes of this process are one transaction: they are in the file, all
+// together, when the outermost batch ends, and until then nowhere but in this process's own
+// reads; a batch inside another joins it. A write that the store refuses (a key deleted, a value
+// not there) is left out and the others go on; a failure of the database itself stores nothing
+// of the batch, and every later write of it answers that failure without trying. The store's
+// write lock is held from the first write to the end, so nothing may wait for the user or run
+// an event loop meanwhile. It takes in the writes of every thread: the program makes them on one.
+class RegistryBatch {
+public:
+    RegistryBatch();
+    // Ends the batch unless Commit did.
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+
+    // Ends the batch. The outermost commits, answering ERROR_SUCCESS or what a single write
+    // answers for the same failure of the database (ERROR_CANTWRITE, ERROR_ACCESS_DENIED, or
+    // ERROR_BADDB for a damaged file, which is reported as such); an inner one answers whether
+    // the batch has failed so far. Called again, ERROR_SUCCESS.
+    LONG Commit();
+
+private:
+    bool open_ = true;
+};
 
 // Closes the database so that the next call opens it afresh, reading QUORVANE_REGISTRY again.
 // Open handles stay valid.

@@ -194,29 +194,35 @@ void ConfigForm::OK_Button_Click() {
     const bool logging = LoggingOn->isChecked();
     const QString logFile = logging ? LogFilename->text() : Globals::LogFile;
 
-    Globals::RootDir = rootDir;
-    store("RootDir", Globals::RootDir);
-    if (TFTPServerLoaded()) {
-        if (auto* main = qobject_cast<TFTPServerWindow*>(TFTPServerInstance())) {
-            main->StatusBar->Panels(QLatin1String(kStatusPanel))->SetText(Globals::RootDir);
+    {
+        // Stored as one, in a single commit: every value or, should the store fail, none.
+        // Nothing from here to its end waits for the user: the store is locked meanwhile.
+        const RegistrySupport::SaveBatch batch;
+
+        Globals::RootDir = rootDir;
+        store("RootDir", Globals::RootDir);
+        if (TFTPServerLoaded()) {
+            if (auto* main = qobject_cast<TFTPServerWindow*>(TFTPServerInstance())) {
+                main->StatusBar->Panels(QLatin1String(kStatusPanel))->SetText(Globals::RootDir);
+            }
         }
+
+        Globals::InactivityMinutes = minutes;
+        Globals::ResetInactivity();
+        store("InactivityTimer", Globals::InactivityMinutes);
+
+        Globals::ReceiveOnly = receiveOnly;
+        Globals::TransmitOnly = transmitOnly;
+        store("TransmitOnly", Globals::TransmitOnly);
+        store("ReceiveOnly", Globals::ReceiveOnly);
+
+        // With logging off an edited file name is dropped and the old one stored again.
+        Globals::Logging = logging;
+        Globals::LogFile = logFile;
+        store("Logging", Globals::Logging);
+        store("LogFile", Globals::LogFile);
+
+        ApplyRanges();
     }
-
-    Globals::InactivityMinutes = minutes;
-    Globals::ResetInactivity();
-    store("InactivityTimer", Globals::InactivityMinutes);
-
-    Globals::ReceiveOnly = receiveOnly;
-    Globals::TransmitOnly = transmitOnly;
-    store("TransmitOnly", Globals::TransmitOnly);
-    store("ReceiveOnly", Globals::ReceiveOnly);
-
-    // With logging off an edited file name is dropped and the old one stored again.
-    Globals::Logging = logging;
-    Globals::LogFile = logFile;
-    store("Logging", Globals::Logging);
-    store("LogFile", Globals::LogFile);
-
-    ApplyRanges();
     Unload();
 }

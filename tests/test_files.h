@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QtEndian>
 
 // Writes a whole file, making its folder first, with the permissions given.
 inline void writeFile(const QString& path, const QByteArray& bytes,
@@ -24,6 +25,13 @@ inline void writeFile(const QString& path, const QByteArray& bytes,
 inline QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How many commits have changed a settings store file: the change counter of its header, which
+// each commit that changes the file moves on by one.
+inline quint32 storeCommits(const QString& path) {
+    const QByteArray header = readFile(path).left(28);
+    return header.size() < 28 ? 0 : qFromBigEndian<quint32>(header.constData() + 24);
 }
 
 // A script that records that it ran, with its arguments, into `record`: their count on the first

@@ -14,6 +14,14 @@ inline constexpr const char* kRegistryRoot = "Software\\Quorvane.Net\\";
 // Writes one text value (a Boolean as "True" or "False"); failures are not reported.
 void SaveRegSetting(const QString& appName, const QString& section, const QVariant& key,
                     const QVariant& setting);
+// While one lives, the values SaveRegSetting stores land in the store together when it ends:
+// all of them or, should the store fail, none, which is not reported, as with SaveRegSetting.
+// One made while another lives joins it. Other programs cannot write to the store until it ends,
+// so nothing may wait for the user meanwhile.
+class SaveBatch {
+    RegistryBatch batch_;
+};
+
 // Reads one text value, or the default as text when the key or value is missing or not REG_SZ.
 QString GetRegSetting(const QString& appName, const QString& section, const QVariant& key,
                       const QVariant& defaultValue);

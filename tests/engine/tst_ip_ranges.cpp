@@ -1,5 +1,6 @@
 #include "engine/ip_range.h"
 #include "platform/registry.h"
+#include "test_files.h"
 #include "toolkit/registry_support.h"
 
 #include <QTemporaryDir>
@@ -191,7 +192,11 @@ void TestIPRanges::loadSkipsBadAndRepeatedSlotsAndSaveCompacts() {
     QCOMPARE(keys, (QStringList{"R:10.0.0.1:10.0.0.9", "R:192.168.1.1:192.168.1.254",
                                 "R:10.0.0.9:10.0.0.1", "R:172.16.0.1:172.16.0.2"}));
 
+    const QString store = QFile::decodeName(qgetenv("QUORVANE_REGISTRY"));
+    const quint32 commits = storeCommits(store);
     SaveIPRanges();
+    // Every slot in one commit, so that no save leaves the tail of an older list behind.
+    QCOMPARE(storeCommits(store), commits + 1);
     QCOMPARE(ReadSlot(1), (QStringList{"10.0.0.1", "10.0.0.9"}));
     QCOMPARE(ReadSlot(2), (QStringList{"192.168.1.1", "192.168.1.254"}));
     QCOMPARE(ReadSlot(3), (QStringList{"10.0.0.9", "10.0.0.1"}));

@@ -1,6 +1,8 @@
 #include "platform/registry.h"
+#include "test_files.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,6 +26,9 @@ constexpr const char* kWriterSwitch = "--write-values";
 constexpr const char* kRaceKey = "Software\\Race\\Values";
 // Run with this one, it writes one value and is killed the moment the write returns.
 constexpr const char* kCrashSwitch = "--write-then-die";
+// And with this one, it reads one value, and again once a line comes on its input.
+constexpr const char* kReadTwiceSwitch = "--read-twice";
+constexpr const char* kOldKey = "Software\\Old";
 
 int writeValues(const char* prefix, int count) {
     int failures = 0;
@@ -70,6 +75,22 @@ QByteArray readValue(HKEY key, const char* name, LONG* rc = nullptr, DWORD* type
     return answer == ERROR_SUCCESS ? data : QByteArray();
 }
 
+int readTwice() {
+    for (int i = 0; i < 2; ++i) {
+        char line[8];
+        if (i == 1 && !std::fgets(line, sizeof line, stdin)) {
+            return 1;
+        }
+        HKEY key = 0;
+        LONG rc = RegOpenKeyA(HKEY_LOCAL_MACHINE, kOldKey, &key);
+        const QByteArray value = rc == ERROR_SUCCESS ? readValue(key, "v", &rc) : QByteArray();
+        RegCloseKey(key);
+        std::printf("%s\n", rc == ERROR_SUCCESS ? value.constData() : "(unread)");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 HKEY openKey(const char* path) {
     HKEY key = 0;
     return RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) == ERROR_SUCCESS ? key : 0;
@@ -83,6 +104,21 @@ HKEY createKey(const char* path) {
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The number of values in the file as another program sees it.
+int valuesSeenByAnother(sqlite3* other) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(other, "SELECT count(*) FROM vals", -1, &st, nullptr);
+    const int count = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_finalize(st);
+    return count;
+}
+
+// The journal kind in the file's header: 1 for a rollback journal, 2 for a write-ahead log.
+int journalKind(const QString& file) {
+    const QByteArray header = fileBytes(file).left(20);
+    return header.size() == 20 && header[18] == header[19] ? header[18] : -1;
 }
 
 } // namespace
@@ -108,6 +144,12 @@ private slots:
     void corruptFileIsReportedOnceAndLeftUnchanged();
     void concurrentWritersLoseNothing();
     void aWriteOutlivesItsProcess();
+    void eachWriteIsInTheFileAlone_data();
+    void eachWriteIsInTheFileAlone();
+    void aReaderWhoMayNotWriteBesideAnOldStoreFollowsItsWriter();
+    void aBatchIsInTheFileAloneWhenItEnds();
+    void aFailedBatchStoresNothing_data();
+    void aFailedBatchStoresNothing();
     void missingOrOwnStoreIsUsable();
 
 private:
@@ -438,6 +480,163 @@ void TstRegistry::aWriteOutlivesItsProcess() {
     QCOMPARE(readValue(openKey(kRaceKey), "D0"), QByteArray("D0", 3));
 }
 
+void TstRegistry::eachWriteIsInTheFileAlone_data() {
+    QTest::addColumn<QByteArray>("otherMode");
+    QTest::newRow("nobody else has it open") << QByteArray();
+    QTest::newRow("another program has it open") << QByteArray("delete");
+    QTest::newRow("an older version holds it with a write-ahead log") << QByteArray("wal");
+}
+
+void TstRegistry::eachWriteIsInTheFileAlone() {
+    QFETCH(QByteArray, otherMode);
+    const HKEY key = createKey("Software\\One");
+    QVERIFY(key != 0);
+    RegistryReopenForTests();
+    sqlite3* other = nullptr;
+    if (!otherMode.isEmpty()) {
+        QCOMPARE(sqlite3_open(QFile::encodeName(file_).constData(), &other), SQLITE_OK);
+        const QByteArray sql = "PRAGMA journal_mode = " + otherMode + "; SELECT count(*) FROM vals";
+        QCOMPARE(sqlite3_exec(other, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    // A copy of the file alone, taken the moment a write returns, holds the value.
+    const QString copy = dir_->filePath("copy.sqlite3");
+    for (const char* value : {"first", "second"}) {
+        QCOMPARE(setValue(key, "v", REG_SZ, value), ERROR_SUCCESS);
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(file_, copy));
+        useRegistry(copy);
+        QCOMPARE(readValue(openKey("Software\\One"), "v"), QByteArray(value));
+        useRegistry(file_);
+    }
+    // Once the older version lets go, the next write takes the file to the rollback journal.
+    sqlite3_close(other);
+    QCOMPARE(setValue(key, "v", REG_SZ, "third"), ERROR_SUCCESS);
+    QCOMPARE(journalKind(file_), 1);
+    QVERIFY(!QFile::exists(file_ + "-wal"));
+    QVERIFY(!QFile::exists(file_ + "-shm"));
+}
+
+// A store as an older version left it, with a write-ahead log and without its side files, read
+// by a user who may not make them: the value it holds, then the one its first writer stores.
+void TstRegistry::aReaderWhoMayNotWriteBesideAnOldStoreFollowsItsWriter() {
+    if (geteuid() != 0) {
+        QSKIP("reading as another user needs the superuser");
+    }
+    QCOMPARE(setValue(createKey(kOldKey), "v", REG_SZ, "old"), ERROR_SUCCESS);
+    RegistryReopenForTests();
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file_).constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    QCOMPARE(journalKind(file_), 2);
+    QVERIFY(!QFile::exists(file_ + "-wal"));
+    QVERIFY(QFile::setPermissions(dir_->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadOther |
+                                                    QFile::ExeOther));
+
+    QProcess reader;
+    reader.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                             QCoreApplication::applicationFilePath(), kReadTwiceSwitch});
+    QVERIFY(reader.waitForStarted(30000));
+    QVERIFY(reader.waitForReadyRead(30000));
+    QCOMPARE(reader.readLine().trimmed(), QByteArray("old"));
+    QCOMPARE(setValue(openKey(kOldKey), "v", REG_SZ, "new"), ERROR_SUCCESS);
+    reader.write("\n");
+    QVERIFY(reader.waitForFinished(30000));
+    QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("new"));
+    QCOMPARE(reader.readAllStandardError(), QByteArray());
+    QCOMPARE(reader.exitCode(), 0);
+}
+
+void TstRegistry::aBatchIsInTheFileAloneWhenItEnds() {
+    const HKEY key = createKey("Software\\Batch");
+    QCOMPARE(setValue(key, "dropped", REG_SZ, "x"), ERROR_SUCCESS);
+    const QByteArray before = fileBytes(file_);
+    const quint32 commits = storeCommits(file_);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file_).constData(), &other), SQLITE_OK);
+    {
+        RegistryBatch batch;
+        QCOMPARE(setValue(key, "a", REG_SZ, "1"), ERROR_SUCCESS);
+        {
+            RegistryBatch inner;
+            QCOMPARE(setValue(createKey("Software\\Batch\\Sub"), "b", REG_SZ, "2"), ERROR_SUCCESS);
+            QCOMPARE(inner.Commit(), ERROR_SUCCESS);
+        }
+        // A write the store refuses is left out, and the batch goes on.
+        QCOMPARE(RegDeleteValueA(key, "absent"), ERROR_FILE_NOT_FOUND);
+        QCOMPARE(RegDeleteValueA(key, "dropped"), ERROR_SUCCESS);
+        QCOMPARE(setValue(key, "c", REG_SZ, "3"), ERROR_SUCCESS);
+        // This process reads what it wrote; the file and other programs have none of it yet.
+        QCOMPARE(readValue(openKey("Software\\Batch\\Sub"), "b"), QByteArray("2"));
+        QCOMPARE(fileBytes(file_), before);
+        QCOMPARE(valuesSeenByAnother(other), 1);
+    }
+    QCOMPARE(valuesSeenByAnother(other), 3);
+    sqlite3_close(other);
+    QCOMPARE(storeCommits(file_), commits + 1);
+    // A copy of the file alone holds all of it.
+    const QString copy = dir_->filePath("copy.sqlite3");
+    QVERIFY(QFile::copy(file_, copy));
+    useRegistry(copy);
+    const HKEY copied = openKey("Software\\Batch");
+    QCOMPARE(readValue(copied, "a"), QByteArray("1"));
+    QCOMPARE(readValue(copied, "c"), QByteArray("3"));
+    QCOMPARE(readValue(openKey("Software\\Batch\\Sub"), "b"), QByteArray("2"));
+    LONG rc = 0;
+    readValue(copied, "dropped", &rc);
+    QCOMPARE(rc, ERROR_FILE_NOT_FOUND);
+    // Past the batch, each write is a commit of its own again.
+    useRegistry(file_);
+    QCOMPARE(setValue(openKey("Software\\Batch"), "d", REG_SZ, "4"), ERROR_SUCCESS);
+    QCOMPARE(storeCommits(file_), commits + 2);
+}
+
+void TstRegistry::aFailedBatchStoresNothing_data() {
+    QTest::addColumn<bool>("lockedFirst");
+    QTest::newRow("another writer holds the store at the batch's first write") << true;
+    QTest::newRow("another program is reading when the batch commits") << false;
+}
+
+// A batch the store cannot take answers as a single write would, and leaves the file as it was.
+void TstRegistry::aFailedBatchStoresNothing() {
+    QFETCH(bool, lockedFirst);
+    const HKEY key = createKey("Software\\Batch");
+    QCOMPARE(setValue(key, "v", REG_SZ, "old"), ERROR_SUCCESS);
+    const QByteArray before = fileBytes(file_);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file_).constData(), &other), SQLITE_OK);
+    {
+        RegistryBatch batch;
+        if (lockedFirst) {
+            QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+            QCOMPARE(setValue(key, "v", REG_SZ, "new"), ERROR_CANTWRITE);
+            // The rest is refused at once, not after a wait of its own for each value.
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(setValue(key, "w", REG_SZ, "new"), ERROR_CANTWRITE);
+            QVERIFY(clock.elapsed() < 2500);
+        } else {
+            QCOMPARE(setValue(key, "v", REG_SZ, "new"), ERROR_SUCCESS);
+            QCOMPARE(setValue(key, "w", REG_SZ, "new"), ERROR_SUCCESS);
+            QCOMPARE(
+                sqlite3_exec(other, "BEGIN; SELECT count(*) FROM vals", nullptr, nullptr, nullptr),
+                SQLITE_OK);
+        }
+        QCOMPARE(batch.Commit(), ERROR_CANTWRITE);
+        QCOMPARE(batch.Commit(), ERROR_SUCCESS);
+    }
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QCOMPARE(fileBytes(file_), before);
+    QVERIFY(!QFile::exists(file_ + "-journal"));
+    QCOMPARE(readValue(key, "v"), QByteArray("old"));
+    LONG rc = 0;
+    readValue(key, "w", &rc);
+    QCOMPARE(rc, ERROR_FILE_NOT_FOUND);
+    QCOMPARE(setValue(key, "v", REG_SZ, "later"), ERROR_SUCCESS);
+}
+
 void TstRegistry::missingOrOwnStoreIsUsable() {
     std::string file;
     std::string why;
@@ -484,6 +683,9 @@ void TstRegistry::concurrentWritersLoseNothing() {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], kWriterSwitch) == 0) {
         return writeValues(argv[2], std::atoi(argv[3]));
+    }
+    if (argc == 2 && std::strcmp(argv[1], kReadTwiceSwitch) == 0) {
+        return readTwice();
     }
     if (argc == 2 && std::strcmp(argv[1], kCrashSwitch) == 0) {
         writeValues("D", 1);

@@ -874,7 +874,11 @@ void TestConfigForm::okWithoutEditsRewritesEverything() {
     const Settings before = current();
 
     ConfigForm& form = open();
+    const QString store = work_->filePath(QStringLiteral("reg.db"));
+    const quint32 commits = storeCommits(store);
     form.OK_Button_Click();
+    // Every value in one commit: the save is stored whole or not at all.
+    QCOMPARE(storeCommits(store), commits + 1);
 
     Settings expected = before;
     expected.remaining = before.minutes; // the count starts again
