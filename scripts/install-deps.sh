@@ -19,3 +19,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+# busybox's tftp, as one more client of the end-to-end tests.
+"$(dirname "$0")/fetch-busybox.sh"

@@ -6,23 +6,14 @@
 source "$(dirname "$0")/lib.sh"
 serve_both_ways
 
-limited() { # soft, hard: runs the server under these limits (the same process, by exec)
-    printf '#!/bin/sh\nexec prlimit --nofile=%s:%s -- %q "$@"\n' "$1" "$2" "$drovemoor" \
-        >"$work/limited"
-    chmod +x "$work/limited"
-    drovemoor=$work/limited
-}
-alive() { ! gone "$server_pid"; }
 soft_limit() { awk '/^Max open files/ { print $4 }' "/proc/$server_pid/limits"; }
 
-real=$drovemoor
-limited 256 1024
+limited --nofile=256:1024
 start_server
 check "the soft limit is raised to the hard one: $(soft_limit)" [ "$(soft_limit)" = 1024 ]
 stop_server
 
-drovemoor=$real
-limited 256 256
+limited --nofile=256:256
 start_server
 count=600
 for i in $(seq 0 $((count - 1))); do

@@ -4,6 +4,7 @@
 # file, and leaves no process behind.
 set -u
 drovemoor=$1
+binary=$1
 qreg=$2
 e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -64,6 +65,18 @@ serve_both_ways() {
     setting TransmitOnly False
 }
 
+# The next start_server runs the server under the resource limits given (prlimit's options),
+# as the same process; with no options, without.
+limited() { # prlimit options...
+    if [ $# -eq 0 ]; then
+        drovemoor=$binary
+        return
+    fi
+    printf '#!/bin/sh\nexec prlimit %s -- %q "$@"\n' "$*" "$binary" >"$work/limited"
+    chmod +x "$work/limited"
+    drovemoor=$work/limited
+}
+
 start_server() {
     QT_QPA_PLATFORM=offscreen "$drovemoor" >>"$work/server.out" 2>>"$work/server.err" &
     server_pid=$!
@@ -85,6 +98,8 @@ gone() { # pid: true once the process has ended (a zombie counts as ended)
     state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 0
     [ -z "$state" ] || [ "$state" = Z ]
 }
+
+alive() { ! gone "$server_pid"; }
 
 stop_server() {
     [ -n "$server_pid" ] || return 0
@@ -145,13 +160,17 @@ logged() { # count, pattern
 # Raw client: prints "ok SIZE" or "error CODE TEXT".
 raw() { timeout 60 python3 "$e2e_dir/tftp_raw.py" "$@"; }
 
-# The three real clients, each in its plain mode; every call is bounded in time.
+# The real clients, each in its plain mode; every call is bounded in time. busybox is the
+# machine's, else the one that scripts/fetch-busybox.sh unpacked.
+busybox=$(command -v busybox || echo "$e2e_dir/../../.deps/busybox-static/bin/busybox")
 hpa_get() { timeout 60 tftp 127.0.0.1 -m binary -c get "$1" "$2"; }
 hpa_put() { timeout 60 tftp 127.0.0.1 -m binary -c put "$1" "$2"; }
 atftp_get() { timeout 60 atftp -g -r "$1" -l "$2" 127.0.0.1; }
 atftp_put() { timeout 60 atftp -p -l "$1" -r "$2" 127.0.0.1; }
 curl_get() { timeout 60 curl -sS --max-time 60 -o "$2" "tftp://127.0.0.1/$1"; }
 curl_put() { timeout 60 curl -sS --max-time 60 -T "$1" "tftp://127.0.0.1/$2"; }
+busybox_get() { timeout 60 "$busybox" tftp -g -r "$1" -l "$2" 127.0.0.1; }
+busybox_put() { timeout 60 "$busybox" tftp -p -l "$1" -r "$2" 127.0.0.1; }
 
 snapshot() { # directory: every entry with its type, size, time and link target, and every hash
     (

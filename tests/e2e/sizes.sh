@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Reads and writes of the sizes around the block boundary and at the protocol's limit, with each
-# of the three real clients both ways: every file arrives byte for byte. One byte over the limit
+# of the four real clients both ways: every file arrives byte for byte. One byte over the limit
 # is refused on read, as each client shows it.
 source "$(dirname "$0")/lib.sh"
 serve_both_ways
 start_server
+check "busybox is there (scripts/fetch-busybox.sh unpacks it): $busybox" [ -x "$busybox" ]
 
 limit=33292800 # 255 x 255 blocks of 512 bytes
 src=$work/src
@@ -18,7 +19,7 @@ for size in 0 511 512 513 1000000 $limit; do
 done
 
 for size in 0 511 512 513 1000000 $limit; do
-    for c in hpa atftp curl; do
+    for c in hpa atftp curl busybox; do
         rm -f "$client/$c-$size"
         "${c}_get" "r$size.bin" "$client/$c-$size" >"$work/out" 2>&1
         check "$c reads $size bytes" same "$src/$size.bin" "$client/$c-$size"
@@ -44,7 +45,11 @@ check "atftp shows why" grep -qF "<$too_large>" "$work/out"
 curl_get over.bin "$client/curl-over" >"$work/out" 2>&1
 rc=$?
 check "curl reports code 1 (file not found) for one byte over the limit" [ $rc -eq 68 ]
+busybox_get over.bin "$client/busybox-over" >"$work/out" 2>&1
+rc=$?
+check "busybox fails on one byte over the limit (exit $rc)" [ $rc -ne 0 ]
+check "busybox shows code 1 and why" grep -qF "(1) $too_large" "$work/out"
 check "the server logged each refusal" \
-    logged 4 "TFTP Error from 127\.0\.0\.1 requesting over\.bin : File too large for TFTP Protocol"
+    logged 5 "TFTP Error from 127\.0\.0\.1 requesting over\.bin : File too large for TFTP Protocol"
 
 finish

@@ -2,13 +2,18 @@
 """A TFTP client on a bare UDP socket. It sends exactly the packets it is told to and prints what
 the server answered, so that tests see error codes, texts and block sizes as they are on the wire.
 
-  get NAME OUT      read NAME into OUT; prints "ok SIZE" or "error CODE TEXT"
+  get NAME OUT      read NAME into OUT; prints "ok SIZE" or "error CODE TEXT"; with --times N,
+                    N times from the same port, each right after the final ACK of the last
   put SRC NAME      write SRC as NAME; prints "ok SIZE" or "error CODE TEXT"; with --stranger,
                     after the first block a second socket sends DATA, ACK and ERROR to the
                     transfer's port, and each answer it gets is printed as "stranger: ..."
   stall-get NAME    take --blocks blocks, acknowledge all but the last, then fall silent and
                     print every datagram that still arrives within --listen seconds
   stall-put NAME    send --blocks full blocks, then fall silent and listen likewise
+
+With --again K, a get or put sends K copies of its request from the same port before it answers
+the transfer's first packet, and once more a little later, which must bring that packet again at
+once; then K more after its answer. Nothing may come from any other port.
 
 Exit status: 0 done, 2 the server sent ERROR, 1 anything unexpected (printed on stderr).
 """
@@ -61,8 +66,9 @@ class ServerError(Exception):
         self.code, self.text = code, text
 
 
-def first_answer(sock, args, opcode):
-    sock.sendto(request(opcode, args.name, args.mode, args.option), (args.server, 69))
+def first_answer(sock, args, opcode, asked=False):
+    if not asked:
+        sock.sendto(request(opcode, args.name, args.mode, args.option), (args.server, 69))
     packet, peer = receive(sock, args.timeout)
     if peer[1] == 69:
         raise Unexpected("answered from port 69, which only takes requests")
@@ -91,22 +97,83 @@ def check_ack(packet, block):
         raise Unexpected(f"expected ACK {block}, got {packet!r}")
 
 
-def get(sock, args):
-    packet, peer = first_answer(sock, args, RRQ)
-    block, content = 1, bytearray()
+def copies(sock, args, opcode):
+    for _ in range(args.again):
+        sock.sendto(request(opcode, args.name, args.mode, args.option), (args.server, 69))
+
+
+def first_again(sock, args, opcode, first, peer):
+    """Copies of the request before the client has answered. Those right after the first packet
+    start nothing and may go unanswered (a packet goes again at most once a second); one more a
+    little later is answered with the first packet again, at once, from the transfer's port."""
+    copies(sock, args, opcode)
+    last = time.monotonic()
+    while (left := last + 1.2 - time.monotonic()) > 0:
+        sock.settimeout(left)
+        try:
+            packet, source = sock.recvfrom(65536)
+        except socket.timeout:
+            break
+        if source != peer or packet != first:
+            raise Unexpected(f"a copy of the request was answered with {packet[:4]!r} from "
+                             f"{source}; the transfer runs on {peer}")
+        last = time.monotonic()
+    copies(sock, args, opcode)
+    packet, source = receive(sock, 1.0)
+    if source != peer or packet != first:
+        raise Unexpected(f"a copy of the request was answered with {packet[:4]!r} from "
+                         f"{source}; the transfer runs on {peer}")
+
+
+def next_packet(sock, args, peer, repeats):
+    """The transfer's next packet; with --again the repeats given (of the first packet, of the
+    one before) are passed over."""
+    while True:
+        packet, source = receive(sock, args.timeout)
+        if source != peer:
+            raise Unexpected(f"{packet[:4]!r} from {source}, the transfer runs on {peer}")
+        if not (args.again and packet in repeats):
+            return packet
+
+
+def nothing_else(sock, peer):
+    """After the end: no other transfer answers (a copy of the request taken as a new one)."""
+    sock.settimeout(1.0)
+    try:
+        while True:
+            packet, source = sock.recvfrom(65536)
+            if source != peer:
+                raise Unexpected(f"{packet[:4]!r} from {source} after the transfer on {peer}")
+    except socket.timeout:
+        pass
+
+
+def get(sock, args, asked=False):
+    packet, peer = first_answer(sock, args, RRQ, asked)
+    if args.again:
+        first_again(sock, args, RRQ, packet, peer)
+    block, content, first = 1, bytearray(), packet
     while True:
         data = check_data(packet, block)
         content += data
         sock.sendto(struct.pack("!HH", ACK, block), peer)
+        if len(data) < BLOCK and args.times > 1:
+            # The next read's request right behind the final ACK.
+            sock.sendto(request(RRQ, args.name, args.mode, args.option), (args.server, 69))
+        if block == 1:
+            copies(sock, args, RRQ)
         if len(data) < BLOCK:
             break
         block += 1
-        packet, source = receive(sock, args.timeout)
-        if source != peer:
-            raise Unexpected(f"DATA from {source}, the transfer runs on {peer}")
+        packet = next_packet(sock, args, peer, (first, packet))
+    if args.again:
+        nothing_else(sock, peer)
     with open(args.out, "wb") as out:
         out.write(content)
     print(f"ok {len(content)}")
+    if args.times > 1:
+        args.times -= 1
+        get(sock, args, asked=True)
 
 
 def meddle(peer, args):
@@ -128,17 +195,23 @@ def put(sock, args):
         content = src.read()
     packet, peer = first_answer(sock, args, WRQ)
     check_ack(packet, 0)
-    block = 1
+    if args.again:
+        first_again(sock, args, WRQ, packet, peer)
+    block, first = 1, packet
     while True:
         chunk = content[(block - 1) * BLOCK : block * BLOCK]
         sock.sendto(struct.pack("!HH", DATA, block) + chunk, peer)
-        packet, _ = receive(sock, args.timeout)
+        if block == 1:
+            copies(sock, args, WRQ)
+        packet = next_packet(sock, args, peer, (first, struct.pack("!HH", ACK, block - 1)))
         check_ack(packet, block)
         if len(chunk) < BLOCK:
             break
         if block == 1 and args.stranger:
             meddle(peer, args)
         block += 1
+    if args.again:
+        nothing_else(sock, peer)
     print(f"ok {len(content)}")
 
 
@@ -195,6 +268,8 @@ def main():
     parser.add_argument("--blocks", type=int, default=1)
     parser.add_argument("--listen", type=float, default=0.0)
     parser.add_argument("--stranger", action="store_true")
+    parser.add_argument("--again", type=int, default=0)
+    parser.add_argument("--times", type=int, default=1)
     args = parser.parse_args()
     # Names travel as bytes: latin-1 keeps one byte per character.
     args.mode = args.mode.encode("latin-1")

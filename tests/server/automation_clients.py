@@ -8,6 +8,7 @@ Prints one line per failed check, then "N passed, N failed"; exit status 1 on an
 """
 import os
 import re
+import socket
 import subprocess
 import sys
 import time
@@ -28,6 +29,7 @@ SERVER = "net.quorvane.TFTP.Server"
 EVENTS = "net.quorvane.TFTP.ServerEvents"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 ACCESS_DENIED = "org.freedesktop.DBus.Error.AccessDenied"
+SINK_WAIT_S = 5  # how long a request waits for the sink's answer
 
 root, client_dir, readme, interfaces_dir, pidfile = sys.argv[1:6]
 DBusGMainLoop(set_as_default=True)
@@ -165,6 +167,82 @@ def sink_that_never_answers_holds_only_its_own_request():
               sink.completes == [("held.bin", False)])
     finally:
         c.close()
+
+
+def serving_pid(bus):
+    return int(bus.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                 "org.freedesktop.DBus", "GetConnectionUnixProcessID", "s",
+                                 (NAME,)))
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def port_69_free():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.bind(("0.0.0.0", 69))
+        except OSError:
+            return False
+    return True
+
+
+def release_while_a_request_waits_for_the_sink():
+    c = started_client()
+    released = False
+    try:
+        pid = serving_pid(c.bus)
+        sink = Sink(c, on_start=lambda filename, ip, reply: None)
+        make_file(client_dir, "let-go.bin", 3000)
+        upload = tftp("put", "let-go.bin", "let-go.bin")
+        check("the sink is asked", wait_until(lambda: sink.starts))
+        c.server.Release()
+        released = True
+        check("with the object gone the waiting upload goes on as it was sent",
+              finish(upload) == 0 and
+              content(root, "let-go.bin") == content(client_dir, "let-go.bin"))
+        make_file(root, "after-release.bin", 5000)
+        check("the server serves on", finish(tftp("get", "after-release.bin")) == 0 and
+              content(client_dir, "after-release.bin") == content(root, "after-release.bin"))
+        check("in the same process", alive(pid) and serving_pid(c.bus) == pid)
+    finally:
+        if not released:
+            c.server.Release()
+        c.bus.close()
+
+
+def terminate_while_a_request_waits_for_the_sink():
+    c = started_client()
+    try:
+        pid = serving_pid(c.bus)
+        sink = Sink(c, on_start=lambda filename, ip, reply: None)
+        make_file(client_dir, "stopped.bin", 3000)
+        upload = tftp("put", "stopped.bin", "stopped.bin")
+        check("the sink is asked", wait_until(lambda: sink.starts))
+        c.server.Terminate()
+        check("Terminate stops the server while the request waits", port_69_free())
+        # Past the sink's time: the wait ends with the server stopped.
+        wait_until(lambda: False, SINK_WAIT_S + 1)
+        check("the process lives on while its client holds the object",
+              alive(pid) and serving_pid(c.bus) == pid)
+        check("the stopped server took up nothing of the waiting request",
+              port_69_free() and content(root, "stopped.bin") is None)
+        upload.kill()
+        upload.wait()
+        c.server.Start()
+        check("Start runs the server again", bool(c.get("Ready")))
+        make_file(root, "after-terminate.bin", 5000)
+        check("which serves", finish(tftp("get", "after-terminate.bin")) == 0 and
+              content(client_dir, "after-terminate.bin") == content(root, "after-terminate.bin"))
+        c.server.Terminate()
+    finally:
+        c.close()
+    check("the process ends once its client lets go", wait_until(lambda: not alive(pid), 15))
 
 
 def sink_may_call_the_server_from_its_handler():
@@ -317,6 +395,8 @@ def main():
                  sink_that_never_answers_holds_only_its_own_request,
                  sink_may_call_the_server_from_its_handler,
                  client_that_resends_its_request_is_served_once,
+                 release_while_a_request_waits_for_the_sink,
+                 terminate_while_a_request_waits_for_the_sink,
                  readme_client_runs_as_printed]:
         try:
             test()

@@ -46,6 +46,13 @@ else
     echo "--- clients' and bus's stderr"
     tail -n 60 "$work/clients.err"
 fi
+# The programs the bus started wrote there too: a sanitizer's report fails the test, though the
+# process it stopped may have been one that was about to end anyway.
+if grep -qE "ERROR: AddressSanitizer|runtime error:" "$work/clients.err"; then
+    failed=$((failed + 1))
+    echo "FAIL: a program the bus started was stopped by a sanitizer"
+    grep -A30 -E "ERROR: AddressSanitizer|runtime error:" "$work/clients.err" | head -n 60
+fi
 
 # The bus is gone: so is the program it started, soon.
 if [ -s "$pidfile" ]; then
