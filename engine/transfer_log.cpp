@@ -126,11 +126,20 @@ QString TransferLineText(const QString& text) {
 namespace {
 
 // Where a cut at `at` would split a \xHH escape or a surrogate pair, the cut moves to the
-// escape's or the pair's start (`back`) or past its end.
+// escape's or the pair's start (`back`) or past its end. A name may hold a "\x" of its own right
+// before an escape: going back, the earliest start is taken, going on, the latest end.
+bool isHex(QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+}
+
 qsizetype CutPoint(const QString& text, qsizetype at, bool back) {
-    for (qsizetype k = qMax<qsizetype>(0, at - 3); k < at; ++k) {
-        if (text[k] == QLatin1Char('\\') && k + 1 < text.size() &&
-            text[k + 1] == QLatin1Char('x') && k + 4 > at) {
+    const qsizetype first = qMax<qsizetype>(0, at - 3);
+    for (qsizetype i = 0; i < at - first; ++i) {
+        const qsizetype k = back ? first + i : at - 1 - i;
+        if (k + 4 > at && k + 3 < text.size() && text[k] == QLatin1Char('\\') &&
+            text[k + 1] == QLatin1Char('x') && isHex(text[k + 2]) && isHex(text[k + 3])) {
             return back ? k : qMin(text.size(), k + 4);
         }
     }

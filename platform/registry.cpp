@@ -235,6 +235,8 @@ void reportCorrupt(Registry& r, const char* detail) {
     r.state = State::Corrupt;
 }
 
+bool snapshotStale(const Registry& r);
+
 // The registry answer for a failed database step.
 LONG failure(Registry& r, int rc, bool writing) {
     switch (rc & 0xff) {
@@ -244,6 +246,11 @@ LONG failure(Registry& r, int rc, bool writing) {
         return ERROR_ACCESS_DENIED;
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
+        // A snapshot takes no locks: a writer that changed the file under it is no damage, and
+        // the next call opens the file afresh.
+        if (r.snapshot && snapshotStale(r)) {
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+        }
         reportCorrupt(r, reasonOf(rc));
         return writing ? ERROR_BADDB : ERROR_FILE_NOT_FOUND;
     default:

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -383,50 +384,99 @@ bool DeleteFile(const Anchor& anchor, const QByteArray& name) {
 }
 
 // "*" matches any run, "?" any one byte; everything else only itself. Prepared once per search,
-// so that a client's name costs one pass over itself and then at most its own length times each
-// entry's (runs of "*" are one "*", and a name shorter than the pattern's other bytes is turned
-// away at once), however many "*" it holds.
+// so that a client's name costs one pass over itself and then time linear in each entry's
+// length, however many "*" and "?" it holds: the pieces between stars match leftmost, found by a
+// bit-parallel search, and the first and last pieces are anchored at the ends.
 class NamePattern {
 public:
     explicit NamePattern(QByteArrayView pattern) {
+        QList<QByteArray> parts;
+        parts.append(QByteArray());
         for (const char c : pattern) {
             if (c == '*') {
-                if (!pattern_.endsWith('*'))
-                    pattern_ += c;
+                parts.append(QByteArray());
             } else {
-                pattern_ += c;
+                parts.last() += c;
                 ++fixed_;
             }
         }
-        hasStar_ = pattern_.contains('*');
+        hasStar_ = parts.size() > 1;
+        first_ = parts.first();
+        last_ = hasStar_ ? parts.last() : QByteArray();
+        // No entry name is longer than NAME_MAX: a pattern needing more never matches, and its
+        // pieces need no search tables.
+        if (fixed_ > NAME_MAX)
+            return;
+        for (qsizetype k = 1; k + 1 < parts.size(); ++k) {
+            if (!parts[k].isEmpty())
+                middles_.push_back(Piece(parts[k]));
+        }
     }
 
     bool Matches(QByteArrayView name) const {
-        if (name.size() < fixed_ || (!hasStar_ && name.size() != fixed_))
+        if (fixed_ > NAME_MAX || name.size() < fixed_ || (!hasStar_ && name.size() != fixed_))
             return false;
-        const QByteArrayView pattern(pattern_);
-        qsizetype p = 0, n = 0, starP = -1, starN = 0;
-        while (n < name.size()) {
-            if (p < pattern.size() && pattern[p] == '*') {
-                starP = p++;
-                starN = n;
-            } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-                ++p;
-                ++n;
-            } else if (starP >= 0) {
-                p = starP + 1;
-                n = ++starN;
-            } else {
+        if (!At(first_, name, 0) || !At(last_, name, name.size() - last_.size()))
+            return false;
+        qsizetype from = first_.size();
+        const qsizetype end = name.size() - last_.size();
+        for (const Piece& piece : middles_) {
+            from = piece.FindEnd(name, from, end);
+            if (from < 0)
                 return false;
-            }
         }
-        while (p < pattern.size() && pattern[p] == '*')
-            ++p;
-        return p == pattern.size();
+        return true;
     }
 
 private:
-    QByteArray pattern_;
+    static bool At(const QByteArray& piece, QByteArrayView name, qsizetype at) {
+        for (qsizetype k = 0; k < piece.size(); ++k) {
+            if (piece[k] != '?' && piece[k] != name[at + k])
+                return false;
+        }
+        return true;
+    }
+
+    // One piece between stars, with a mask of the positions each byte may take (shift-and).
+    class Piece {
+    public:
+        explicit Piece(const QByteArray& bytes)
+            : size_(bytes.size()), words_((bytes.size() + 63) / 64), masks_(256 * words_, 0) {
+            for (qsizetype k = 0; k < size_; ++k) {
+                const quint64 bit = quint64(1) << (k % 64);
+                for (int c = 0; c < 256; ++c) {
+                    if (bytes[k] == '?' || quint8(bytes[k]) == c)
+                        masks_[c * words_ + k / 64] |= bit;
+                }
+            }
+        }
+        // The end of the piece's leftmost match within name[from, end), or -1.
+        qsizetype FindEnd(QByteArrayView name, qsizetype from, qsizetype end) const {
+            std::vector<quint64> state(words_, 0);
+            const qsizetype top = size_ - 1;
+            for (qsizetype n = from; n < end; ++n) {
+                const quint64* mask = &masks_[quint8(name[n]) * words_];
+                quint64 carry = 1;
+                for (qsizetype w = 0; w < words_; ++w) {
+                    const quint64 next = state[w] >> 63;
+                    state[w] = ((state[w] << 1) | carry) & mask[w];
+                    carry = next;
+                }
+                if (state[top / 64] & (quint64(1) << (top % 64)))
+                    return n + 1;
+            }
+            return -1;
+        }
+
+    private:
+        qsizetype size_;
+        qsizetype words_;
+        std::vector<quint64> masks_;
+    };
+
+    QByteArray first_;
+    QByteArray last_;
+    std::vector<Piece> middles_;
     qsizetype fixed_ = 0;
     bool hasStar_ = false;
 };

@@ -51,6 +51,15 @@ private slots:
             << escapes
             << QString(kListLineHead - 2, QLatin1Char('h')) + "[108 characters left out]" +
                    QString(kListLineTail - 2, QLatin1Char('t'));
+        // A name's own "\x" right before an escape that starts at the tail's cut is no
+        // escape: the cut stays where it is.
+        const QString literal = QString(kListLineHead, QLatin1Char('h')) +
+                                QString(100, QLatin1Char('m')) + "\\x\\x01" +
+                                QString(kListLineTail - 4, QLatin1Char('t'));
+        QTest::newRow("a name's own \\x before an escape")
+            << literal
+            << QString(kListLineHead, QLatin1Char('h')) + "[102 characters left out]\\x01" +
+                   QString(kListLineTail - 4, QLatin1Char('t'));
         // A character beyond the 16-bit range at the cut is kept or left out whole.
         const QString emoji = QStringLiteral("\U0001F600");
         const QString pairs = QString(kListLineHead - 1, QLatin1Char('h')) + emoji +
@@ -115,6 +124,13 @@ private slots:
         QTest::newRow("star then a long literal") << "*" + QByteArray(kLongName - 1, 'e') << false;
         QTest::newRow("alternating") << QByteArray("*?").repeated(20000) << false;
         QTest::newRow("alternating, short") << QByteArray("*?").repeated(3) << true;
+        // A star that would back off over a run of "?" for every byte of every entry.
+        QTest::newRow("star, question marks, a last letter")
+            << "*" + QByteArray(5, '?') + "t" << true;
+        QTest::newRow("star, question marks, a missing last letter")
+            << "*" + QByteArray(120, '?') + "x" << false;
+        QTest::newRow("a piece between stars") << QByteArray("*e?t*") << true;
+        QTest::newRow("a missing piece between stars") << QByteArray("*x?x*") << false;
     }
     void wildcardNamesKeepTheirOutcome() {
         QFETCH(QByteArray, name);
