@@ -253,7 +253,8 @@ void ReceiveForm::StoreBlock(int block, int size) {
     AckHigh = quint8(block >> 8);
     AckLow = quint8(block & 0xFF);
     if (size > 0) {
-        // Blocks come in order, so the file's position is already the block's offset.
+        // Blocks come in order, so the position is the block's offset but after a write that moved
+        // it otherwise; it is moved only then.
         const qint64 offset = qint64(block - 1) * TftpPackets::kBlockSize;
         if (platform::SetFilePointer(FileHandle, 0, nullptr, platform::FILE_CURRENT) !=
             platform::DWORD(offset)) {
